@@ -1,0 +1,66 @@
+#pragma once
+// Helpers shared by the tests: answering modal windows from the test, keeping
+// the fixed exchange files of the developer's machine intact, and setting
+// environment variables for the length of a scope.
+
+#include <QByteArray>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <functional>
+
+class QWidget;
+
+namespace testsupport {
+
+// Waits (polling the event loop, up to timeoutMs) for the next modal widget
+// that is not `ignore` and runs `action` on it. Returns at once; the action
+// runs from a timer while the code under test sits in its exec(). Every call
+// answers one modal window.
+void answerNextModal(std::function<void(QWidget*)> action, int timeoutMs = 5000);
+
+// Answers the next modal message box by clicking `button` and records its text
+// into *text when given (the static QMessageBox functions only return the
+// button a real click chose; done() is not enough).
+void clickNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr);
+
+// Saves the listed files, removes them for the test, and puts the saved
+// contents back (or removes what the test left) when destroyed.
+class ExchangeFileGuard {
+public:
+    explicit ExchangeFileGuard(const QStringList& paths);
+    ~ExchangeFileGuard();
+    ExchangeFileGuard(const ExchangeFileGuard&) = delete;
+    ExchangeFileGuard& operator=(const ExchangeFileGuard&) = delete;
+
+private:
+    struct Saved {
+        QString path;
+        bool existed = false;
+        bool isDir = false;
+        QByteArray content;
+    };
+    QVector<Saved> saved_;
+};
+
+// Sets (or with unset, removes) an environment variable until destroyed.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QByteArray& value, bool unset = false);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    QByteArray name_;
+    QByteArray old_;
+    bool had_ = false;
+};
+
+// Reads a whole file; an empty array when it cannot be read.
+QByteArray readFile(const QString& path);
+// Writes a whole file, creating its folder; false on failure.
+bool writeFile(const QString& path, const QByteArray& content);
+
+} // namespace testsupport
