@@ -5,6 +5,7 @@
 #include "ui_dialog_varnex.h"
 
 #include "dataset_generator.h"
+#include "training_folder.h"
 
 // Generates the training folder, when one was chosen. Not built yet:
 // generates nothing.
@@ -16,12 +17,10 @@ void DialogVarnex::generate_trainingFile(QString trainDir)
     Q_UNUSED(trainDir);
 }
 
-// Removes a folder with its content (never through a symbolic link). Not
-// built yet: removes nothing and reports failure.
+// Removes a folder with its content, never through a symbolic link.
 bool DialogVarnex::removeDir(const QString& dir)
 {
-    Q_UNUSED(dir);
-    return false;
+    return remove_dir_tree(dir);
 }
 
 // Opens the augmentation settings with a preview on a copy of the current
