@@ -2,6 +2,7 @@
 // copy, every mark, conversion and scaling into the view) with the key poll's
 // 20 ms wait replaced by an immediate answer. Prints the median per redraw
 // for each scene. Run: QT_QPA_PLATFORM=offscreen bench_redraw [repetitions]
+// (BENCH_NOLABEL=1 draws the same scenes without label text, to see its share).
 
 #include "dialog_varnex.h"
 #include "ui_dialog_varnex.h"
