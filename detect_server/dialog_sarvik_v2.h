@@ -37,6 +37,19 @@ public:
     std::deque<std::vector<bbox_t>> track_history;
     std::vector<unsigned> track_ids;
 
+    // Publishes one state line: the object with "datatime" added, as compact
+    // JSON, on standard output and as the whole of /tmp/sarvik.log (the text
+    // and a newline, replaced in one step).
+    void show_log(QJsonObject log);
+    // (Re)loads the model folder dir (it must hold "train.weights") as the
+    // configuration "test"; logs "update_start", then "update_error" or
+    // "update_end" with "load_model".
+    void update_model(QString dir);
+    // Detects on the image file after scaling it to a longer side of 608;
+    // logs "test_start", then "test_error" or (after writing the drawn image
+    // to /tmp/sarvik_result.png) "test_end" with the result object.
+    void test_model(QString image);
+
     // The saved-state object: the eighteen parameter keys, "map_det_cfgs"
     // (the loaded configurations of the registry) and "this_config_name".
     QJsonObject saveState();
@@ -61,5 +74,9 @@ private slots:
     void on_pushButton_config_clicked();
 
 private:
+    // The tracking reset of the shown configuration, when it is loaded,
+    // under the dialog's mutex.
+    void reset_shown_tracking();
+
     Ui_DialogSarvik_v2* ui;
 };
