@@ -4,6 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -95,20 +96,16 @@ cv::Mat augment_noise(const cv::Mat& image, double sigma)
 
 cv::Mat augment_contrast(const cv::Mat& image, double alpha)
 {
-    cv::Mat result = image.clone();
     if (!is_colour_image(image))
-        return result;
-    // v * alpha depends on the byte alone, so one table serves every pixel;
-    // saturate_cast rounds half to even (the processor's rounding) and clamps.
-    uchar table[256];
+        return image.clone();
+    // v * alpha depends on the byte alone, so one table serves every byte of
+    // every pixel; saturate_cast rounds half to even (the processor's
+    // rounding) and clamps into 0..255. The lookup writes a new image.
+    cv::Mat table(1, 256, CV_8U);
     for (int v = 0; v < 256; ++v)
-        table[v] = cv::saturate_cast<uchar>(v * alpha + 0);
-    for (int y = 0; y < result.rows; ++y) {
-        uchar* row = result.ptr<uchar>(y);
-        const int bytes = result.cols * 3;
-        for (int i = 0; i < bytes; ++i)
-            row[i] = table[row[i]];
-    }
+        table.at<uchar>(v) = cv::saturate_cast<uchar>(v * alpha + 0);
+    cv::Mat result;
+    cv::LUT(image, table, result);
     return result;
 }
 
@@ -134,6 +131,7 @@ AugmentedSample augment_rotation(const cv::Mat& image, const Frame& frame, doubl
     R.at<double>(0, 2) += bb.width * 0.5 - c.x;
     R.at<double>(1, 2) += bb.height * 0.5 - c.y;
 
+    // warpAffine writes a new image, so the source needs no copy of its own.
     cv::Mat rotated;
     cv::warpAffine(image, rotated, R, bb.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, border);
     return {rotated, refit_objects(frame, R, fixed_size)};
@@ -141,38 +139,60 @@ AugmentedSample augment_rotation(const cv::Mat& image, const Frame& frame, doubl
 
 namespace {
 
-bool usable_steps(const AugmentSettings& s)
+// int() of a setting, truncated toward zero as the generator reads whole
+// numbers. Values far outside any widget's range (and NaN) are pinned, so the
+// conversion and the loops below stay defined.
+long long whole(double value)
 {
-    // int(step) for the whole-number loops; a step of 0 or less (or NaN)
-    // would never end a loop.
-    return int(s.rotation_step) >= 1 && int(s.blur_step) >= 1 && s.noise_step > 0 && s.contrast_step > 0;
+    if (std::isnan(value))
+        return 0;
+    const double limit = 1e9;
+    return (long long)std::max(-limit, std::min(limit, value));
 }
 
 // The loop bounds as the generator reads them from the settings.
 struct Bounds {
-    int rs, rmin, rmax;
+    long long rs, rmin, rmax;
     double cmin, cmax, cs;
     double nmax, ns;
-    int bs, blimit;
+    long long bs, blimit;
 };
 
 Bounds bounds_of(const AugmentSettings& s)
 {
     Bounds b;
-    b.rs = int(s.rotation_step);
-    b.rmin = s.rotation ? int(s.rotation_min) : 0;
-    b.rmax = s.rotation ? int(s.rotation_max) : 0;
+    b.rs = whole(s.rotation_step);
+    b.rmin = s.rotation ? whole(s.rotation_min) : 0;
+    b.rmax = s.rotation ? whole(s.rotation_max) : 0;
     b.cmin = s.contrast ? s.contrast_min : 1.0;
     b.cmax = s.contrast ? s.contrast_max : 1.0;
     b.cs = s.contrast_step;
     b.nmax = s.noise ? s.noise_max : 0.0;
     b.ns = s.noise_step;
-    b.bs = int(s.blur_step);
-    b.blimit = s.blur ? int(s.blur_max) : 1;
+    b.bs = whole(s.blur_step);
+    b.blimit = s.blur ? whole(s.blur_max) : 1;
     return b;
 }
 
-bool is_identity(double n, int b, int r, double c)
+// A step of 0 or less (or NaN) would never end its loop. The widgets never
+// hold such steps.
+bool usable_steps(const Bounds& b)
+{
+    return b.rs >= 1 && b.bs >= 1 && b.ns > 0 && b.cs > 0;
+}
+
+// The next value of a fractional loop; a step too small to move the value
+// any more ends the loop instead of spinning on the same value.
+bool advance(double& value, double step)
+{
+    const double next = value + step;
+    if (!(next > value))
+        return false;
+    value = next;
+    return true;
+}
+
+bool is_identity(double n, long long b, long long r, double c)
 {
     return n == 0.0 && b == 1 && r == 0 && c == 1.0;
 }
@@ -187,65 +207,82 @@ struct ConsumerFailure {
 
 long long augmented_sample_count(const AugmentSettings& settings)
 {
-    if (!usable_steps(settings))
-        return 0;
     const Bounds k = bounds_of(settings);
+    if (!usable_steps(k))
+        return 0;
     long long inner = 0; // (angle, contrast) pairs, and how many of them have angle 0 and contrast 1.0
     long long identity_pairs = 0;
-    for (int r = k.rmin; k.rmax >= r; r += k.rs) {
-        for (double c = k.cmin; k.cmax >= c; c += k.cs) {
+    for (long long r = k.rmin; k.rmax >= r; r += k.rs) {
+        for (double c = k.cmin; k.cmax >= c;) {
             ++inner;
             if (r == 0 && c == 1.0)
                 ++identity_pairs;
+            if (!advance(c, k.cs))
+                break;
         }
     }
     long long total = 0;
-    for (double n = 0.0; k.nmax >= n; n += k.ns)
-        for (int b = 1; k.blimit >= b; b += k.bs)
+    for (double n = 0.0; k.nmax >= n;) {
+        for (long long b = 1; k.blimit >= b; b += k.bs)
             total += inner - ((n == 0.0 && b == 1) ? identity_pairs : 0);
+        if (!advance(n, k.ns))
+            break;
+    }
     return total;
 }
 
 int for_each_augmented_sample(const cv::Mat& image, const Frame& frame, const AugmentSettings& settings,
-                              const AugmentedSampleConsumer& consumer)
+                              const AugmentedSampleConsumer& consumer, QString* error)
 {
-    if (!is_colour_image(image) || !usable_steps(settings))
-        return 0;
+    if (error)
+        error->clear();
     const Bounds k = bounds_of(settings);
+    if (!is_colour_image(image) || !usable_steps(k))
+        return 0;
 
     int handed = 0;
+    QString failure;
     try {
         const cv::Mat img0 = image.clone();
         const Frame frame0 = frame;
-        for (double n = 0.0; k.nmax >= n; n += k.ns) {
-            const cv::Mat noisy = augment_noise(img0, n);
-            for (int b = 1; k.blimit >= b; b += k.bs) {
-                const cv::Mat blurred = augment_blur(noisy, b);
-                for (int r = k.rmin; k.rmax >= r; r += k.rs) {
+        for (double n = 0.0; k.nmax >= n;) {
+            // Noise 0 is the image itself; it is only read from here on.
+            const cv::Mat noisy = (n == 0.0) ? img0 : augment_noise(img0, n);
+            for (long long b = 1; k.blimit >= b; b += k.bs) {
+                const cv::Mat blurred = augment_blur(noisy, int(b));
+                for (long long r = k.rmin; k.rmax >= r; r += k.rs) {
                     const AugmentedSample rotated = augment_rotation(blurred, frame0, double(r), settings.fixed_size);
-                    for (double c = k.cmin; k.cmax >= c; c += k.cs) {
-                        if (is_identity(n, b, r, c))
-                            continue;
-                        AugmentedSample sample(augment_contrast(rotated.first, c), rotated.second);
-                        ++handed;
-                        bool go_on = true;
-                        try {
-                            go_on = consumer(std::move(sample));
-                        } catch (...) {
-                            throw ConsumerFailure{std::current_exception()};
+                    for (double c = k.cmin; k.cmax >= c;) {
+                        if (!is_identity(n, b, r, c)) {
+                            AugmentedSample sample(augment_contrast(rotated.first, c), rotated.second);
+                            ++handed;
+                            bool go_on = true;
+                            try {
+                                go_on = consumer(std::move(sample));
+                            } catch (...) {
+                                throw ConsumerFailure{std::current_exception()};
+                            }
+                            if (!go_on)
+                                return handed;
                         }
-                        if (!go_on)
-                            return handed;
+                        if (!advance(c, k.cs))
+                            break;
                     }
                 }
             }
+            if (!advance(n, k.ns))
+                break;
         }
-    } catch (const ConsumerFailure& failure) {
-        std::rethrow_exception(failure.error);
+        return handed;
+    } catch (const ConsumerFailure& passed_on) {
+        std::rethrow_exception(passed_on.error);
     } catch (const cv::Exception& e) {
-        std::fprintf(stderr, "[Varnex] : augmentation stopped after %d samples: %s\n", handed, e.what());
+        failure = QString::fromStdString(e.what()).trimmed();
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "[Varnex] : augmentation stopped after %d samples: out of memory\n", handed);
+        failure = "out of memory";
     }
+    std::fprintf(stderr, "[Varnex] : augmentation stopped after %d samples: %s\n", handed, qPrintable(failure));
+    if (error)
+        *error = failure;
     return handed;
 }

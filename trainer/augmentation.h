@@ -102,13 +102,15 @@ typedef std::function<bool(AugmentedSample sample)> AugmentedSampleConsumer;
 // the current sample is alive at a time: memory stays at a few images.
 //
 // An empty image, an image that is not 8-bit three-channel, or settings
-// whose steps are not positive yield no sample. A failure of an image
-// operation (an OpenCV exception, memory exhausted) ends the generation with
-// one line on stderr; the samples handed over so far stay handed over.
-// Exceptions thrown by the consumer itself are passed on.
+// whose steps are not positive yield no sample (and no error). A failure of
+// an image operation (an OpenCV exception, memory exhausted) ends the
+// generation with one line on stderr and its text in *error (when given;
+// otherwise *error is emptied); the samples handed over so far stay handed
+// over. Exceptions thrown by the consumer itself are passed on untouched.
 int for_each_augmented_sample(const cv::Mat& image, const Frame& frame, const AugmentSettings& settings,
-                              const AugmentedSampleConsumer& consumer);
+                              const AugmentedSampleConsumer& consumer, QString* error = nullptr);
 
-// The number of samples the settings give for one image, without computing
-// any image (the same loops as above).
+// The number of samples the settings give for one usable image, without
+// computing any image (the same loops as above): for a progress display, or
+// to warn before settings that would give tens of thousands of samples.
 long long augmented_sample_count(const AugmentSettings& settings);

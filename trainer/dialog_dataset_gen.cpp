@@ -119,9 +119,10 @@ std::pair<cv::Mat, Frame> DialogDatasetGen::get_rotation(cv::Mat image_, Frame f
     return augment_rotation(image_, frame_, degrees, ui->checkBox_fix_width_height->isChecked());
 }
 
-int DialogDatasetGen::for_each_auto_gen(cv::Mat image_, Frame frame_, const AugmentedSampleConsumer& consumer)
+int DialogDatasetGen::for_each_auto_gen(cv::Mat image_, Frame frame_, const AugmentedSampleConsumer& consumer,
+                                        QString* error)
 {
-    return for_each_augmented_sample(image_, frame_, current_settings(), consumer);
+    return for_each_augmented_sample(image_, frame_, current_settings(), consumer, error);
 }
 
 std::vector<std::pair<cv::Mat, Frame>> DialogDatasetGen::get_auto_gen(cv::Mat image_, Frame frame_)

@@ -80,9 +80,16 @@ public:
     //     stays at a few images whatever the settings;
     //   - an empty or unreadable (not 8-bit three-channel) image yields no
     //     sample; a failing image operation ends the stream with a line on
-    //     stderr; exceptions of the consumer are passed on;
+    //     stderr and its text in *error (emptied otherwise); exceptions of
+    //     the consumer are passed on;
     //   - returns the number of samples handed over.
-    int for_each_auto_gen(cv::Mat image, Frame frame, const AugmentedSampleConsumer& consumer);
+    // Example, writing each sample as it comes:
+    //   dialog->for_each_auto_gen(image, frame, [&](AugmentedSample s) {
+    //       write_pair(s.first, s.second);
+    //       return !stop_requested();
+    //   });
+    int for_each_auto_gen(cv::Mat image, Frame frame, const AugmentedSampleConsumer& consumer,
+                          QString* error = nullptr);
 
     // Every augmented sample of one image, collected: the samples of
     // for_each_auto_gen, in its order. Loop order noise, blur, angle,

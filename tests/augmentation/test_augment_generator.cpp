@@ -8,10 +8,14 @@
 #include "dialog_dataset_gen.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QJsonObject>
 #include <QtTest>
 
 #include <opencv2/imgproc.hpp>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -81,6 +85,8 @@ private slots:
     void stream_stops_when_the_consumer_says_so();
     void stream_passes_consumer_exceptions_on();
     void empty_and_unreadable_images_yield_nothing();
+    void failing_operation_ends_the_stream_with_its_error_data();
+    void failing_operation_ends_the_stream_with_its_error();
 };
 
 void TestAugmentGenerator::form_defaults_give_ten_samples_in_order()
@@ -336,6 +342,68 @@ void TestAugmentGenerator::empty_and_unreadable_images_yield_nothing()
     int calls = 0;
     QCOMPARE(dialog.for_each_auto_gen(cv::Mat(), frame, [&](AugmentedSample) { return ++calls > 0; }), 0);
     QCOMPARE(calls, 0);
+}
+
+void TestAugmentGenerator::failing_operation_ends_the_stream_with_its_error_data()
+{
+    QTest::addColumn<int>("cols");
+    QTest::addColumn<bool>("limit_memory");
+    QTest::addColumn<int>("samples");
+    // OpenCV's warp refuses canvases of 32767 pixels or more: the first
+    // rotation fails.
+    QTest::newRow("canvas too wide") << 40000 << false << 0;
+    // A one-row image 32000 wide turned by 45 degrees needs a canvas of about
+    // 1.5 GB; under an address-space limit that allocation fails after the
+    // two angle 0 samples.
+    QTest::newRow("memory exhausted") << 32000 << true << 2;
+}
+
+void TestAugmentGenerator::failing_operation_ends_the_stream_with_its_error()
+{
+    QFETCH(int, cols);
+    QFETCH(bool, limit_memory);
+    QFETCH(int, samples);
+
+    rlimit saved {};
+    QCOMPARE(getrlimit(RLIMIT_AS, &saved), 0);
+    if (limit_memory) {
+        long pages = 0;
+        QFile statm("/proc/self/statm");
+        QVERIFY(statm.open(QIODevice::ReadOnly));
+        pages = QString(statm.readAll()).split(' ').value(0).toLong();
+        rlimit limited = saved;
+        limited.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(512) << 20);
+        if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < limited.rlim_cur)
+            QSKIP("the hard address-space limit is below what the test needs");
+        QCOMPARE(setrlimit(RLIMIT_AS, &limited), 0);
+    }
+
+    AugmentSettings settings; // contrast 0.2 and 1.2
+    settings.rotation_min = 0;
+    settings.rotation_max = 45;
+    settings.rotation_step = 45;
+    int calls = 0;
+    QString error = "stale";
+    int handed = -1;
+    bool thrown = false;
+    try {
+        handed = for_each_augmented_sample(grey(cols, 1, 100), Frame(), settings,
+                                           [&](AugmentedSample) { return ++calls > 0; }, &error);
+    } catch (...) {
+        thrown = true;
+    }
+    setrlimit(RLIMIT_AS, &saved);
+
+    QVERIFY(!thrown);
+    QCOMPARE(calls, samples);
+    QCOMPARE(handed, samples);
+    QVERIFY2(!error.isEmpty() && error != "stale", qPrintable(error));
+
+    // A run that goes through clears the error.
+    QCOMPARE(for_each_augmented_sample(grey(8, 6, 1), Frame(), AugmentSettings(),
+                                       [](AugmentedSample) { return true; }, &error),
+             10);
+    QVERIFY(error.isEmpty());
 }
 
 QTEST_MAIN(TestAugmentGenerator)
