@@ -46,8 +46,9 @@ QString fill_test_template(const QString& text, int classes, int filters);
 QString protect_cfg_text(const QString& text);
 
 // The form a darknet parser reads: for a protected text, the head, "\n" and the
-// deciphered body (as the training run writes it into its temporary cfg); any
-// other text unchanged.
+// deciphered body (as the training run writes it into its temporary cfg; a body
+// that does not decipher with the fixed key reads as empty); any other text
+// unchanged.
 QString reveal_cfg_text(const QString& text);
 
 // "V4-tiny : 3 class": model, " : ", classes and " class", no newline.
