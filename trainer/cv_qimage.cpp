@@ -1,5 +1,7 @@
 #include "cv_qimage.h"
 
+#include "mat_qimage.h"
+
 #include <QtDebug>
 
 #include <opencv2/imgproc.hpp>
@@ -22,18 +24,7 @@ void warn_type(int type)
 
 QImage to_qimage(const cv::Mat& image)
 {
-    const int step = static_cast<int>(image.step);
-    switch (image.type()) {
-    case CV_8UC3:
-        return QImage(image.data, image.cols, image.rows, step, QImage::Format_RGB888).rgbSwapped();
-    case CV_8UC4:
-        return QImage(image.data, image.cols, image.rows, step, QImage::Format_ARGB32).copy();
-    case CV_8UC1:
-        return QImage(image.data, image.cols, image.rows, step, QImage::Format_Grayscale8).copy();
-    default:
-        warn_type(image.type());
-        return QImage();
-    }
+    return cv_mat_to_qimage(image);
 }
 
 QPixmap scaled_pixmap(const cv::Mat& image, const QSize& box)

@@ -9,9 +9,7 @@
 
 namespace cv_qimage {
 
-// A QImage holding its own copy of `image`: 8-bit BGR becomes RGB888,
-// 8-bit BGRA ARGB32 and 8-bit grey Grayscale8. Any other type logs a warning
-// naming the type and gives a null image.
+// The whole image as a QImage: cv_mat_to_qimage (mat_qimage.h).
 QImage to_qimage(const cv::Mat& image);
 
 // `image` scaled into `box` with its aspect ratio kept, by nearest-neighbour
