@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -54,6 +55,19 @@ void progress2018(int i)
 {
     std::printf("Loaded: 0.000100 seconds\n");
     std::printf("%d: %f, %f avg, %f rate, %lf seconds, %d images\n", i, 10.0 / i, 12.0 / i, 0.001, 0.25, i * 4);
+}
+
+std::string g_termRecord;
+
+void onTerm(int)
+{
+    // Records that the stop request reached the engine itself.
+    const int fd = ::open(g_termRecord.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+        (void)::write(fd, "term\n", 5);
+        ::close(fd);
+    }
+    ::_exit(143);
 }
 
 void crash()
@@ -110,6 +124,8 @@ int main(int argc, char** argv)
     if (mode == "status3")
         return 3;
     if (mode == "forever") {
+        g_termRecord = env("FAKE_ENGINE_RECORD") + ".term";
+        std::signal(SIGTERM, onTerm);
         for (int i = 1;; ++i) {
             progress2018(i);
             ::usleep(50 * 1000);

@@ -227,10 +227,16 @@ void TstTrainingExecutable::sigtermEndsExecutableAndEngine()
     QVERIFY(engine > 0 && child > 0);
     QVERIFY(processAlive(engine) && processAlive(child));
 
+    QElapsedTimer clock;
+    clock.start();
     p.terminate();
     QVERIFY(p.waitForFinished(10000));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 128 + SIGTERM);
+    // The engine itself received SIGTERM (it is not left to the SIGKILL that
+    // follows five seconds later).
+    QCOMPARE(testsupport::readFile(tmp_->path() + "/engine.rec.term"), QByteArray("term\n"));
+    QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(engine), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(child), 5000);
 }

@@ -115,13 +115,13 @@ EngineEnd runEngine(const EngineRunOptions& options, EngineOutputMonitor& monito
     EngineEnd end;
     const std::string prefix = options.programName + ": ";
 
-    sigset_t mask, oldMask;
+    sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGTERM);
     sigaddset(&mask, SIGINT);
     sigaddset(&mask, SIGHUP);
     sigaddset(&mask, SIGCHLD);
-    sigprocmask(SIG_BLOCK, &mask, &oldMask);
+    sigprocmask(SIG_BLOCK, &mask, nullptr);
     const int sfd = ::signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -153,7 +153,11 @@ EngineEnd runEngine(const EngineRunOptions& options, EngineOutputMonitor& monito
     if (pid == 0) {
         // Child: its own session with the pseudo-terminal as controlling
         // terminal, so the whole engine can be signalled as one group.
-        sigprocmask(SIG_SETMASK, &oldMask, nullptr);
+        // The engine starts with no signal blocked (this process blocks the
+        // stop signals to receive them through the signal descriptor).
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         std::signal(SIGPIPE, SIG_DFL);
         ::setsid();
         const int slave = ::open(slaveName.c_str(), O_RDWR);
