@@ -1,6 +1,7 @@
 #include "labeling.h"
 
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -153,6 +154,9 @@ bool Labeling::load_gt(const QString& path)
         return false;
     }
 
+    // The class list was just emptied; this index follows it during the load so
+    // that a file with many classes loads in linear time.
+    QHash<QString, int> index;
     const QJsonArray array = doc.array(); // a top-level object counts as an empty array
     for (const QJsonValue& element : array) {
         const QJsonObject e = element.toObject();
@@ -167,13 +171,14 @@ bool Labeling::load_gt(const QString& path)
                 continue; // adjacent duplicates collapse into one
             Object obj;
             obj.restore(a[j].toObject());
-            int k = class_index(obj.label);
+            int k = index.value(obj.label, -1);
             if (k < 0) {
                 if (obj.label.isEmpty())
                     continue;
                 k = add_class(obj.label);
                 if (k < 0)
                     continue;
+                index.insert(obj.label, k);
             }
             obj.color = class_color(k, palette);
             list.push_back(obj);

@@ -1,0 +1,206 @@
+// The launcher window in-process: what the state file and the command-line
+// words do, and where "show" places the main dialog.
+
+#include "dialog_varnex.h"
+#include "nomu_pelto_varnex_main_window.h"
+#include "test_support.h"
+#include "ui_dialog_varnex.h"
+#include "ui_nomu_pelto_varnex_main_window.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+using nomu_pelto_varnex::nomu_pelto_varnex_main_window;
+
+namespace {
+
+const QStringList kExchange = {"/tmp/varnex.log", "/tmp/varnex.stop", "/tmp/varnex_gen", "/tmp/varnex.json"};
+
+// argv as QApplication leaves it: the program name, then the words.
+struct Args {
+    explicit Args(const QStringList& words)
+    {
+        store.push_back("nomu_pelto_varnex");
+        for (const QString& w : words)
+            store.push_back(w.toStdString());
+        for (std::string& s : store)
+            ptrs.push_back(&s[0]);
+        ptrs.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(store.size()); }
+    char** argv() { return ptrs.data(); }
+    std::vector<std::string> store;
+    std::vector<char*> ptrs;
+};
+
+} // namespace
+
+class Launcher : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void form();
+    void words_data();
+    void words();
+    void stateFileFields_data();
+    void stateFileFields();
+    void showPlacement_data();
+    void showPlacement();
+
+private:
+    QTemporaryDir home_;
+    std::unique_ptr<testsupport::ScopedEnv> homeEnv_;
+};
+
+void Launcher::initTestCase()
+{
+    QVERIFY(home_.isValid());
+    homeEnv_.reset(new testsupport::ScopedEnv("HOME", home_.path().toUtf8()));
+}
+
+void Launcher::form()
+{
+    testsupport::ExchangeFileGuard guard(kExchange);
+    Args a({});
+    nomu_pelto_varnex_main_window w(a.argc(), a.argv());
+    QCOMPARE(w.windowTitle(), QString("nomu_pelto_varnex"));
+    QCOMPARE(w.size(), QSize(422, 189));
+    QVERIFY(!w.windowIcon().isNull());
+    QCOMPARE(w.ui->lineEdit_gen_dir->text(), QString("/tmp/varnex_gen"));
+    QVERIFY(w.ui->lineEdit_img_dir->isReadOnly());
+    QCOMPARE(w.ui->pushButton->text(), QString("show"));
+    QCOMPARE(w.ui->pushButton->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(w.ui->pushButton_2->text(), QString("gen"));
+    QCOMPARE(w.ui->pushButton_3->text(), QString("train"));
+    QCOMPARE(w.ui->pushButton_4->text(), QString("stop"));
+    QVERIFY(!w.close_at_once);
+    QVERIFY(w.dialog);
+    QVERIFY(!w.dialog->parent());
+    delete w.dialog;
+}
+
+void Launcher::words_data()
+{
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<bool>("closeAtOnce");
+    QTest::addColumn<bool>("exitAfterStop");
+
+    QTest::newRow("none") << QStringList{} << false << false;
+    QTest::newRow("gen") << QStringList{"gen"} << true << false;
+    QTest::newRow("train") << QStringList{"train"} << false << true;
+    // "gen" stops the scan: "train" after it is never looked at.
+    QTest::newRow("gen train") << QStringList{"gen", "train"} << true << false;
+    QTest::newRow("train gen") << QStringList{"train", "gen"} << true << true;
+    QTest::newRow("letter case") << QStringList{"GEN", "Train"} << false << false;
+    QTest::newRow("other words") << QStringList{"x", "generate"} << false << false;
+}
+
+void Launcher::words()
+{
+    QFETCH(QStringList, words);
+    QFETCH(bool, closeAtOnce);
+    QFETCH(bool, exitAfterStop);
+
+    testsupport::ExchangeFileGuard guard(kExchange);
+    Args a(words);
+    nomu_pelto_varnex_main_window w(a.argc(), a.argv());
+    QCOMPARE(w.close_at_once, closeAtOnce);
+    QCOMPARE(w.dialog->exit_after_stop, exitAfterStop);
+    delete w.dialog;
+}
+
+void Launcher::stateFileFields_data()
+{
+    QTest::addColumn<QByteArray>("state");
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<QString>("imgDir");
+    QTest::addColumn<QString>("genDir");
+    QTest::addColumn<bool>("closeAtOnce");
+    QTest::addColumn<QString>("model");
+
+    QTest::newRow("paths") << QByteArray(R"({"prj_path":"/nope/img","path_gen":"/nope/gen"})") << QStringList{}
+                           << "/nope/img" << "/nope/gen" << false << "V4-tiny";
+    // A missing key empties the field (the default text is replaced).
+    QTest::newRow("no path_gen") << QByteArray(R"({"cmb_model":"V7"})") << QStringList{"gen"} << "" << "" << true
+                                 << "V7";
+    QTest::newRow("not a string") << QByteArray(R"({"path_gen":5})") << QStringList{} << "" << "" << false
+                                  << "V4-tiny";
+    // An array is not applied; the words still are.
+    QTest::newRow("array") << QByteArray("[1]") << QStringList{"gen"} << "" << "/tmp/varnex_gen" << true
+                           << "V4-tiny";
+    // Broken JSON ends the start-up before the words.
+    QTest::newRow("broken") << QByteArray("{") << QStringList{"gen"} << "" << "/tmp/varnex_gen" << false
+                            << "V4-tiny";
+}
+
+void Launcher::stateFileFields()
+{
+    QFETCH(QByteArray, state);
+    QFETCH(QStringList, words);
+    QFETCH(QString, imgDir);
+    QFETCH(QString, genDir);
+    QFETCH(bool, closeAtOnce);
+    QFETCH(QString, model);
+
+    testsupport::ExchangeFileGuard guard(kExchange);
+    QVERIFY(testsupport::writeFile("/tmp/varnex.json", state));
+    Args a(words);
+    nomu_pelto_varnex_main_window w(a.argc(), a.argv());
+    QCOMPARE(w.ui->lineEdit_img_dir->text(), imgDir);
+    QCOMPARE(w.ui->lineEdit_gen_dir->text(), genDir);
+    QCOMPARE(w.close_at_once, closeAtOnce);
+    QCOMPARE(w.dialog->ui->comboBox_model->currentText(), model);
+    delete w.dialog;
+}
+
+void Launcher::showPlacement_data()
+{
+    QTest::addColumn<QSize>("dialogSize");
+    QTest::addColumn<QPoint>("cursor");
+    QTest::addColumn<QPoint>("expected");
+
+    const QSize screen = QGuiApplication::screens().first()->size();
+    const int sw = screen.width();
+    const int sh = screen.height();
+    QTest::newRow("inside") << QSize(300, 200) << QPoint(40, 30) << QPoint(40, 30);
+    QTest::newRow("near the left and top edges") << QSize(300, 200) << QPoint(0, 0) << QPoint(0, 0);
+    QTest::newRow("near the right edge") << QSize(300, 200) << QPoint(sw - 10, 30) << QPoint(sw - 300, 30);
+    QTest::newRow("near the bottom edge") << QSize(300, 200) << QPoint(40, sh - 5) << QPoint(40, sh - 200);
+    // Larger than the screen: kept at the top-left corner, never above or left of it.
+    QTest::newRow("larger than the screen") << QSize(sw + 50, sh + 40) << QPoint(100, 100) << QPoint(0, 0);
+}
+
+void Launcher::showPlacement()
+{
+    QFETCH(QSize, dialogSize);
+    QFETCH(QPoint, cursor);
+    QFETCH(QPoint, expected);
+
+    testsupport::ExchangeFileGuard guard(kExchange);
+    Args a({});
+    nomu_pelto_varnex_main_window w(a.argc(), a.argv());
+    w.dialog->setMinimumSize(0, 0);
+    w.dialog->resize(dialogSize);
+    QCOMPARE(w.dialog->size(), dialogSize);
+    QCursor::setPos(cursor);
+    QCOMPARE(QCursor::pos(), cursor);
+    QMetaObject::invokeMethod(&w, "on_pushButton_clicked");
+    QVERIFY(w.dialog->isVisible());
+    QCOMPARE(w.dialog->pos(), expected);
+    QCOMPARE(w.dialog->windowModality(), Qt::WindowModal);
+    // Qt adds the title and system-menu hints that a close button needs.
+    QVERIFY(w.dialog->windowFlags() & Qt::WindowCloseButtonHint);
+    QVERIFY(!(w.dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    w.dialog->hide();
+    delete w.dialog;
+}
+
+QTEST_MAIN(Launcher)
+#include "test_launcher.moc"

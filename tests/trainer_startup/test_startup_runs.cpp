@@ -1,0 +1,115 @@
+// Runs the real trainer binary offscreen, as a controlling program would, in
+// each run mode of the command line and the state file.
+
+#include "test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString kLog = "/tmp/varnex.log";
+const QString kStop = "/tmp/varnex.stop";
+const QString kGen = "/tmp/varnex_gen";
+const QString kState = "/tmp/varnex.json";
+
+} // namespace
+
+class StartupRuns : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void runModes_data();
+    void runModes();
+
+private:
+    QTemporaryDir home_;
+    QTemporaryDir bin_;
+};
+
+void StartupRuns::initTestCase()
+{
+    QVERIFY(home_.isValid());
+    QVERIFY(bin_.isValid());
+    // Quick, fixed board answers: an x86 desktop.
+    QVERIFY(testsupport::writeFile(bin_.filePath("cat"), "#!/bin/sh\nexit 1\n"));
+    QFile::setPermissions(bin_.filePath("cat"), QFile::permissions(bin_.filePath("cat")) | QFile::ExeOwner);
+    QVERIFY(testsupport::writeFile(bin_.filePath("lsb_release"), "#!/bin/sh\necho 'Distributor ID: Test'\n"));
+    QFile::setPermissions(bin_.filePath("lsb_release"),
+                          QFile::permissions(bin_.filePath("lsb_release")) | QFile::ExeOwner);
+}
+
+void StartupRuns::runModes_data()
+{
+    QTest::addColumn<bool>("hasState");
+    QTest::addColumn<QByteArray>("state");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("exits");       // false: still running (window shown)
+    QTest::addColumn<QString>("stderrHas");
+
+    QTest::newRow("no state, gen") << false << QByteArray() << QStringList{"gen"} << true << QString();
+    QTest::newRow("array state, gen") << true << QByteArray("[1]") << QStringList{"gen"} << true
+                                      << QString("read json error");
+    QTest::newRow("broken state, gen ignored")
+        << true << QByteArray("{") << QStringList{"gen"} << false << QString("fromJson failed: unterminated object");
+    QTest::newRow("object state, gen") << true << QByteArray(R"({"cmb_model":"V7"})") << QStringList{"gen"} << true
+                                       << QString();
+    QTest::newRow("GEN is not a word") << false << QByteArray() << QStringList{"GEN"} << false << QString();
+    QTest::newRow("no word") << false << QByteArray() << QStringList{} << false << QString();
+    QTest::newRow("gen train") << false << QByteArray() << QStringList{"gen", "train"} << true << QString();
+    QTest::newRow("train gen") << false << QByteArray() << QStringList{"train", "gen"} << true << QString();
+}
+
+void StartupRuns::runModes()
+{
+    QFETCH(bool, hasState);
+    QFETCH(QByteArray, state);
+    QFETCH(QStringList, args);
+    QFETCH(bool, exits);
+    QFETCH(QString, stderrHas);
+
+    testsupport::ExchangeFileGuard guard({kLog, kStop, kGen, kState});
+    // Leftovers of an earlier run: a log that must go, no stop file, no gen folder.
+    QVERIFY(testsupport::writeFile(kLog, "{ \"old\" : 1 }\n"));
+    if (hasState)
+        QVERIFY(testsupport::writeFile(kState, state));
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home_.path());
+    env.insert("PATH", bin_.path() + ":" + env.value("PATH"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("NOMU_LIB_YOLO_GPU", "0");
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(home_.path());
+    p.start(NOMU_TRAINER_BIN, args);
+    QVERIFY(p.waitForStarted(10000));
+
+    if (exits) {
+        QVERIFY2(p.waitForFinished(60000), "the trainer did not end");
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+    } else {
+        // Start-up takes well under a second here; the window then waits.
+        QVERIFY2(!p.waitForFinished(3000), "the trainer ended although its window should stay");
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    if (!stderrHas.isEmpty())
+        QVERIFY2(err.contains(stderrHas), qPrintable(err));
+    if (stderrHas != "read json error")
+        QVERIFY(!err.contains("read json error"));
+
+    QVERIFY(!QFileInfo::exists(kLog));
+    QVERIFY(QFileInfo(kStop).isFile());
+    QVERIFY(QFileInfo(kGen).isDir());
+}
+
+QTEST_GUILESS_MAIN(StartupRuns)
+#include "test_startup_runs.moc"

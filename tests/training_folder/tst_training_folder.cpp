@@ -1,0 +1,86 @@
+// The formats of the training folder and the removal of "data".
+#include "training_folder.h"
+
+#include "test_support.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TstTrainingFolder : public QObject {
+    Q_OBJECT
+
+private slots:
+    void labelLine_data()
+    {
+        QTest::addColumn<int>("k");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<QRect>("box");
+        QTest::addColumn<QPoint>("center");
+        QTest::addColumn<QString>("line");
+        const QRect b(256, 192, 128, 96);
+        const QPoint c(320, 240);
+        QTest::newRow("class 0") << 0 << 640 << 480 << b << c << "16 0.333333 0.333333 0.133333 0.133333 ";
+        QTest::newRow("class 1") << 1 << 640 << 480 << b << c << "451 0.277778 0.277778 0.111111 0.111111 ";
+        QTest::newRow("class 2") << 2 << 640 << 480 << b << c << "579 0.217391 0.217391 0.0869565 0.0869565 ";
+        QTest::newRow("class 3") << 3 << 640 << 480 << b << c << "707 0.277778 0.277778 0.111111 0.111111 ";
+        // Asymmetric box in a non-square image: swapped x/y or w/h fields would differ.
+        QTest::newRow("asymmetric") << 0 << 1000 << 500 << QRect(100, 50, 300, 40) << QPoint(250, 70)
+                                    << "16 0.0933333 0.166667 0.0533333 0.2 ";
+        QTest::newRow("whole numbers") << 0 << 3 << 3 << QRect(0, 0, 3, 3) << QPoint(3, 3)
+                                       << "16 0.666667 0.666667 0.666667 0.666667 ";
+    }
+    void labelLine()
+    {
+        QFETCH(int, k);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(QRect, box);
+        QFETCH(QPoint, center);
+        QFETCH(QString, line);
+        Object o;
+        o.bbox = cv::Rect(box.x(), box.y(), box.width(), box.height());
+        o.center = cv::Point(center.x(), center.y());
+        QCOMPARE(label_line(k, o, width, height), line);
+    }
+
+    void objData()
+    {
+        QCOMPARE(obj_data_text(3), QString("classes = 3\ntrain  = data/train.txt\nvalid  = data/train.txt\n"
+                                           "names = data/obj.names\nbackup = data/backup/"));
+        QVERIFY(obj_data_text(0).startsWith("classes = 0\n"));
+    }
+
+    void genProgress()
+    {
+        const QString t = gen_progress_text(42);
+        QCOMPARE(t, QString("{ \\\"gen_progress\\\" : 42 }"));
+        QCOMPARE(t.indexOf("42"), 21);
+    }
+
+    void removeDirKeepsLinkTargets()
+    {
+        QTemporaryDir tmp;
+        const QString data = tmp.filePath("train/data");
+        const QString outside = tmp.filePath("outside");
+        QVERIFY(testsupport::writeFile(outside + "/keep.txt", "keep"));
+        QVERIFY(testsupport::writeFile(data + "/img/a.jpg", "x"));
+        QVERIFY(testsupport::writeFile(data + "/.hidden", "x"));
+        QVERIFY(QFile::link(outside, data + "/link_dir"));
+        QVERIFY(QFile::link(outside + "/keep.txt", data + "/img/link_file"));
+        QVERIFY(QFile::link(tmp.filePath("nowhere"), data + "/dangling"));
+        QVERIFY(remove_dir_tree(data));
+        QVERIFY(!QFileInfo::exists(data));
+        QCOMPARE(testsupport::readFile(outside + "/keep.txt"), QByteArray("keep"));
+        QVERIFY(remove_dir_tree(data)); // absent: nothing to do
+
+        // A "data" that is itself a link: the link goes, the target stays.
+        QVERIFY(QFile::link(outside, data));
+        QVERIFY(remove_dir_tree(data));
+        QVERIFY(!QFileInfo(data).isSymLink());
+        QCOMPARE(testsupport::readFile(outside + "/keep.txt"), QByteArray("keep"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstTrainingFolder)
+#include "tst_training_folder.moc"

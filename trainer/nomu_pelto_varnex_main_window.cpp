@@ -1,0 +1,122 @@
+#include "nomu_pelto_varnex_main_window.h"
+#include "ui_nomu_pelto_varnex_main_window.h"
+
+#include "dialog_varnex.h"
+#include "resources.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDebug>
+#include <QDesktopWidget>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScreen>
+
+#include <cstdlib>
+
+namespace nomu_pelto_varnex {
+
+nomu_pelto_varnex_main_window::nomu_pelto_varnex_main_window(int argc, char** argv, QWidget* parent)
+    : QMainWindow(parent), ui(new Ui_nomu_pelto_varnex_main_window)
+{
+    ui->setupUi(this);
+    nomu_pelto_varnex_init_resources();
+    setWindowIcon(QIcon(":/nomu_pelto_varnex/images/icon.png"));
+
+    const QRect desktop = QApplication::desktop()->geometry();
+    move(desktop.width() / 2 - width() / 2, desktop.height() / 2 - height() / 2);
+
+    dialog = new DialogVarnex(nullptr);
+    // No training may outlive the trainer, however the event loop ends.
+    connect(qApp, &QCoreApplication::aboutToQuit, dialog, &DialogVarnex::stop_training_and_wait);
+
+    if (QFile::exists("/tmp/varnex.log"))
+        QFile::remove("/tmp/varnex.log");
+    if (std::system("touch /tmp/varnex.stop") != 0) {
+        // Not checked: the stop file only matters to a running training.
+    }
+    if (!QDir("/tmp/varnex_gen").exists())
+        QDir().mkpath("/tmp/varnex_gen");
+
+    QFile state_file("/tmp/varnex.json");
+    if (state_file.exists() && state_file.open(QIODevice::ReadOnly)) {
+        const QByteArray text = state_file.readAll();
+        state_file.close();
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+        if (error.error != QJsonParseError::NoError) {
+            // The words are not looked at: a broken state file must not run
+            // anything on defaults.
+            qDebug().noquote() << "fromJson failed: " + error.errorString();
+            return;
+        }
+        if (doc.isObject()) {
+            const QJsonObject state = doc.object();
+            dialog->restoreState(state);
+            ui->lineEdit_img_dir->setText(state["prj_path"].toString());
+            ui->lineEdit_gen_dir->setText(state["path_gen"].toString());
+        } else {
+            qDebug() << "read json error";
+        }
+    }
+
+    for (int i = 1; i < argc; ++i) {
+        const QString word = QString::fromUtf8(argv[i]);
+        if (word == "gen") {
+            dialog->on_pushButton_GenerateTrainingFiles_clicked();
+            close_at_once = true;
+            break;
+        }
+        if (word == "train") {
+            dialog->exit_after_stop = true;
+            dialog->on_pushButton_Train_clicked();
+        }
+    }
+}
+
+nomu_pelto_varnex_main_window::~nomu_pelto_varnex_main_window()
+{
+    delete ui;
+}
+
+void nomu_pelto_varnex_main_window::closeEvent(QCloseEvent*) {}
+
+void nomu_pelto_varnex_main_window::on_pushButton_4_clicked()
+{
+    dialog->on_pushButton_Train_Stop_clicked();
+}
+
+void nomu_pelto_varnex_main_window::on_pushButton_3_clicked()
+{
+    dialog->on_pushButton_Train_clicked();
+}
+
+void nomu_pelto_varnex_main_window::on_pushButton_2_clicked()
+{
+    dialog->on_pushButton_GenerateTrainingFiles_clicked();
+}
+
+// Shows the main dialog at the pointer, kept inside the first screen. A dialog
+// larger than the screen is placed at its top-left corner so that its title
+// bar stays reachable.
+void nomu_pelto_varnex_main_window::on_pushButton_clicked()
+{
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setWindowFlags(Qt::WindowCloseButtonHint);
+    const QSize screen = QGuiApplication::screens().first()->size();
+    const QPoint cursor = QCursor::pos();
+    int x = cursor.x();
+    int y = cursor.y();
+    if (x + dialog->width() > screen.width())
+        x = screen.width() - dialog->width();
+    if (y + dialog->height() > screen.height())
+        y = screen.height() - dialog->height();
+    dialog->move(qMax(0, x), qMax(0, y));
+    dialog->setVisible(true);
+}
+
+} // namespace nomu_pelto_varnex
