@@ -292,6 +292,7 @@ void TstTrainingExecutable::demoKnobEndsAfterFewIterations()
     QCOMPARE(testsupport::readFile(root_ + "/data/backup/train.backup"),
              testsupport::readFile(root_ + "/data/backup/train_final.weights"));
     QVERIFY(testsupport::readFile(root_ + "/data/train.cfg").contains("max_batches = 500200"));
+    QVERIFY(!QFile::exists(root_ + "/data/nomu_engine/train.cfg"));
 }
 
 QTEST_GUILESS_MAIN(TstTrainingExecutable)

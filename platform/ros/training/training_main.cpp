@@ -13,6 +13,7 @@
 #include "train_arguments.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -126,6 +127,10 @@ int runTraining(const TrainArguments& args, const EngineChoice& engine)
 
     EngineOutputMonitor monitor(folder.backupDir, darknetBaseName(args.cfgFile));
     const EngineEnd end = runEngine(run, monitor, folder.backupDir);
+    // The shortened copy may come from a deciphered description: it does not
+    // stay behind in the training folder.
+    if (cfgFile != args.cfgFile)
+        std::remove(cfgFile.c_str());
     std::string message;
     const int status = decideExitStatus(monitor, end, message);
     if (!message.empty())
