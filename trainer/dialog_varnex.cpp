@@ -108,6 +108,7 @@ DialogVarnex::DialogVarnex(QWidget* parent) : QDialog(parent), ui(new Ui::Dialog
 
     im_window_timer = new QTimer(this);
     connect(im_window_timer, &QTimer::timeout, this, &DialogVarnex::loopTimerUpdateImWindow);
+    install_view_pointer();
 
     QThread::msleep(200);
 

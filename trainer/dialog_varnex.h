@@ -24,6 +24,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QFutureSynchronizer>
 #include <QJsonObject>
 #include <QList>
 #include <QMutex>
@@ -33,6 +34,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -44,6 +46,7 @@ class DatasetGenerator;
 class DialogExportCrop;
 class DialogLabelingSetting;
 class QKeyEvent;
+class ViewPointer;
 
 class DialogVarnex : public QDialog {
     Q_OBJECT
@@ -109,6 +112,9 @@ public:
     // The same handler in the form of an OpenCV mouse callback; `userdata` is
     // the dialog.
     static void on_MouseHandle(int event, int x, int y, int flags, void* userdata);
+    // Delivers the pointer events of label_img to on_MouseHandle in image
+    // pixels (called once by the constructor).
+    void install_view_pointer();
 
     // ---- training-folder generation
     bool removeDir(const QString& dir);
@@ -134,7 +140,7 @@ public:
     DatasetGenerator* dataset_generator = nullptr;
     bool generating = false;               // true while the Generate slot runs
     QMutex mutex;                          // guards the labels and the clicked points
-    bool busy = false;                     // an editing task is being started
+    std::atomic<bool> busy{false};         // an editing task is pending: pointer input is ignored
     int mouse_x = 0;                       // pointer position in image pixels
     int mouse_y = 0;
     QElapsedTimer elapsed_clock;           // time of the training run
@@ -162,6 +168,12 @@ public:
     // One stderr line per kind of redraw failure (the redraw goes on).
     void report_redraw_error(const char* what);
     QString last_redraw_error;
+
+    ViewPointer* view_pointer = nullptr;   // the pointer route of label_img
+    // The editing tasks handed to the thread pool. Declared last, so it is
+    // destroyed first: the destructor waits for them while everything they
+    // touch still exists.
+    QFutureSynchronizer<void> editing_tasks;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

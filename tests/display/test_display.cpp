@@ -6,6 +6,11 @@
 #include "dialog_varnex.h"
 #include "test_support.h"
 #include "ui_dialog_varnex.h"
+#include "ui_label_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -40,6 +45,25 @@ int countColour(const cv::Mat& img, cv::Scalar c)
     cv::Mat m;
     cv::inRange(img, c, c, m);
     return cv::countNonZero(m);
+}
+
+// Answers the next class picker with `name` and OK; *lockFree tells whether
+// the dialog's mutex was free while the picker was open.
+void acceptPicker(DialogVarnex* d, const QString& name, bool* lockFree = nullptr)
+{
+    testsupport::answerNextModal([d, name, lockFree](QWidget* w) {
+        if (w != &d->label_dialog) {
+            w->close();
+            return;
+        }
+        if (lockFree) {
+            *lockFree = d->mutex.tryLock();
+            if (*lockFree)
+                d->mutex.unlock();
+        }
+        d->label_dialog.ui->lineEdit->setText(name);
+        d->label_dialog.ui->buttonBox->button(QDialogButtonBox::Ok)->click();
+    });
 }
 
 QJsonObject settings(int rect, int line, int cross, double scale, int font, int offset)
@@ -363,13 +387,20 @@ void Display::keys()
     QCOMPARE(slider->value(), 3);
     QVERIFY(d_->clicked_points.empty());
 
-    // Three points are committed (through the object editing) and the image stays.
+    // Three points are committed (through the object editing, its class
+    // picker answered) and the image stays; the picker zeroes the pending
+    // rect's size.
     slider->setValue(1);
     d_->clicked_points = {cv::Point(0, 0), cv::Point(4, 0), cv::Point(4, 4)};
+    acceptPicker(d_.get(), "car");
     QTest::keyClick(d_.get(), Qt::Key_Return);
     QCOMPARE(slider->value(), 1);
     QVERIFY(d_->clicked_points.empty());
-    QCOMPARE(d_->pending_rect, cv::Rect(0, 0, 5, 5));
+    QCOMPARE(d_->pending_rect, cv::Rect(0, 0, 0, 0));
+    const Frame& first = d_->labeling.frames[d_->labeling.frame_names[0]];
+    QCOMPARE(int(first.size()), 1);
+    QCOMPARE(first[0].bbox, cv::Rect(0, 0, 5, 5));
+    QCOMPARE(int(first[0].landmark.size()), 3);
 
     // Other keys and other tabs: nothing.
     QTest::keyClick(d_.get(), Qt::Key_A);
@@ -420,7 +451,13 @@ void Display::keyPoll()
     for (int i = 0; i < points; ++i)
         d_->clicked_points.push_back(cv::Point(3 * i, i * i));
     bool lockFreeDuringCommit = false;
-    d_->key_poll = [key]() { return key; };
+    bool lockFreeInPicker = false;
+    const bool commits = points >= 3;
+    if (commits)
+        acceptPicker(d_.get(), "car", &lockFreeInPicker);
+    // One key: the redraws that run inside the picker's loop poll nothing.
+    auto keys = std::make_shared<int>(1);
+    d_->key_poll = [key, keys]() { return (*keys)-- > 0 ? key : -1; };
     // The slider's own handler runs inside the commit: see whether the lock is free there.
     connect(d_->ui->horizontalSlider_frame, &QSlider::valueChanged, this, [this, &lockFreeDuringCommit]() {
         lockFreeDuringCommit = d_->mutex.tryLock();
@@ -432,6 +469,11 @@ void Display::keyPoll()
     QCOMPARE(d_->clicked_points.empty(), pointsEmptied || points == 0);
     if (slider == 2)
         QVERIFY(lockFreeDuringCommit);
+    // A commit runs the class picker's modal loop, with the lock released.
+    const Frame& first = d_->labeling.frames[d_->labeling.frame_names[0]];
+    QCOMPARE(int(first.size()), commits ? 1 : 0);
+    if (commits)
+        QVERIFY(lockFreeInPicker);
     QVERIFY(d_->mutex.tryLock());
     d_->mutex.unlock();
     d_->hide();
