@@ -95,7 +95,10 @@ void DialogVarnex::on_pushButton_Export_clicked()
         QFileDialog::getExistingDirectory(this, "Select Folder to Export Train File", train_dir, kFolderOptions);
     if (folder.isEmpty())
         return;
-    const QString training_folder = ui->label_Generate_text->text();
+    // An empty text names no training folder (it would read from "/data").
+    QString training_folder = ui->label_Generate_text->text();
+    if (training_folder.isEmpty())
+        training_folder = "No path selected";
     if (is_training_data_folder(training_folder, folder)) {
         message("Cannot export into the training data folder");
         return;

@@ -318,12 +318,16 @@ void ModelExport::exportSlotRefusesDataFolder()
     QCOMPARE(testsupport::readFile(L_ + "/data/obj.names"), names);
     QVERIFY(!QFileInfo::exists(L_ + "/data/train.weights"));
 
-    // Without a chosen training folder every source is missing.
-    d_->ui->label_Generate_text->setText("No path selected");
-    answerFileDialogThenMessage(D_, &seen, &text);
-    QMetaObject::invokeMethod(d_.get(), "on_pushButton_Export_clicked", Qt::DirectConnection);
-    QCOMPARE(text, QString("No path selected/data/obj.names is missing\nNo path selected/data/test.cfg is missing\n"
-                           "No path selected/data/backup/train.backup is missing\n"));
+    // Without a chosen training folder (an empty text alike) every source is
+    // missing.
+    for (const char* label : {"No path selected", ""}) {
+        d_->ui->label_Generate_text->setText(label);
+        answerFileDialogThenMessage(D_, &seen, &text);
+        QMetaObject::invokeMethod(d_.get(), "on_pushButton_Export_clicked", Qt::DirectConnection);
+        QCOMPARE(text, QString("No path selected/data/obj.names is missing\nNo path selected/data/test.cfg is missing\n"
+                               "No path selected/data/backup/train.backup is missing\n"));
+    }
+    QVERIFY(entries(D_).isEmpty());
 }
 
 void ModelExport::browseTrainingFile_data()
