@@ -1,0 +1,167 @@
+#include "network_description.h"
+
+#include "simplecrypt.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <cstdio>
+
+const char kYoloCfgResourceRoot[] = ":/nomu_pelto_varnex/yolo_cfg/";
+const char kCfgMarkerLine[] = "#**<>";
+const char kCfgProtectSeparator[] = "<-<+>->";
+
+namespace {
+
+void warn(const QString& line)
+{
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+// A template that cannot be opened reads as empty text.
+QString read_template(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.readAll());
+}
+
+bool write_whole(const QString& path, const QString& text)
+{
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) {
+        warn(QString("generate_cfg_file: cannot write %1: %2").arg(path, f.errorString()));
+        return false;
+    }
+    const QByteArray bytes = text.toUtf8();
+    if (f.write(bytes) != bytes.size() || !f.commit()) {
+        warn(QString("generate_cfg_file: cannot write %1: %2").arg(path, f.errorString()));
+        f.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString yolo_template_path(const QString& model, bool train)
+{
+    return QString(kYoloCfgResourceRoot) + model
+        + (train ? "/yolo-train-template.cfg" : "/yolo-test-template.cfg");
+}
+
+std::optional<int> cfg_filter_count(const QString& model, int classes)
+{
+    static const char* const yoloFamilies[] = {"V7", "V3", "V4", "NomuedDet", "KVTRDet", "Fastest"};
+    for (const char* family : yoloFamilies)
+        if (model.contains(QLatin1String(family)))
+            return 3 * classes + 15;
+    if (model.contains(QLatin1String("V2")))
+        return 5 * classes + 25;
+    return std::nullopt;
+}
+
+bool is_protected_model(const QString& model)
+{
+    return model.contains(QLatin1String("NomuedDet2")) || model.contains(QLatin1String("KVTRDet"));
+}
+
+QString fill_test_template(const QString& text, int classes, int filters)
+{
+    QString out = text;
+    out.replace(QLatin1String("@@@@"), QString::number(classes));
+    out.replace(QLatin1String("$$$$"), QString::number(filters));
+    return out;
+}
+
+QString fill_train_template(const QString& text, int classes, int filters, int batch, int subdivisions)
+{
+    QString out = fill_test_template(text, classes, filters);
+    out.replace(QLatin1String("$$batch$$"), QString::number(batch));
+    out.replace(QLatin1String("$$subdivisions$$"), QString::number(subdivisions));
+    return out;
+}
+
+QString protect_cfg_text(const QString& text)
+{
+    QString head;
+    QString body;
+    bool inBody = false;
+    const QStringList parts = text.split('\n', Qt::KeepEmptyParts);
+    for (const QString& part : parts) {
+        if (part.contains(QLatin1String(kCfgMarkerLine))) {
+            inBody = true;
+            continue;
+        }
+        (inBody ? body : head) += part + '\n';
+    }
+    return head + kCfgProtectSeparator + SimpleCrypt(kNomuCryptKey).encryptToString(body);
+}
+
+QString reveal_cfg_text(const QString& text)
+{
+    const int at = text.indexOf(QLatin1String(kCfgProtectSeparator));
+    if (at < 0)
+        return text;
+    const QString cipher = text.mid(at + int(sizeof(kCfgProtectSeparator)) - 1);
+    return text.left(at) + '\n' + SimpleCrypt(kNomuCryptKey).decryptToString(cipher);
+}
+
+QString cfg_version_text(const QString& model, int classes)
+{
+    return model + " : " + QString::number(classes) + " class";
+}
+
+BatchSettings model_batch_settings(const QString& model, bool gpuOk)
+{
+    if (!gpuOk)
+        return {4, 4};
+    if (model.contains(QLatin1String("tiny")) || model.startsWith(QLatin1String("NomuedDet"))
+        || model.startsWith(QLatin1String("KVTRDet")) || model.startsWith(QLatin1String("Fastest")))
+        return {64, 8};
+    return {4, 4};
+}
+
+bool write_network_description(const QString& model, int classes, int batch, int subdivisions,
+                               const QString& dataDir)
+{
+    const QString trainPath = yolo_template_path(model, true);
+    const QString testPath = yolo_template_path(model, false);
+    const QString trainTemplate = read_template(trainPath);
+    const QString testTemplate = read_template(testPath);
+    if (trainTemplate.isEmpty() || testTemplate.isEmpty()) {
+        warn(QString("generate_cfg_file: no network template for model \"%1\" (%2); "
+                     "train.cfg, test.cfg and version left as they are")
+                 .arg(model, trainTemplate.isEmpty() ? trainPath : testPath));
+        return false;
+    }
+    const std::optional<int> filters = cfg_filter_count(model, classes);
+    if (!filters) {
+        warn(QString("generate_cfg_file: model \"%1\" names no known detection layer family; "
+                     "train.cfg, test.cfg and version left as they are")
+                 .arg(model));
+        return false;
+    }
+    if (!QFileInfo(dataDir).isDir()) {
+        warn(QString("generate_cfg_file: %1 is not a folder; train.cfg, test.cfg and version not written")
+                 .arg(dataDir));
+        return false;
+    }
+
+    QString train = fill_train_template(trainTemplate, classes, *filters, batch, subdivisions);
+    QString test = fill_test_template(testTemplate, classes, *filters);
+    if (is_protected_model(model)) {
+        train = protect_cfg_text(train);
+        test = protect_cfg_text(test);
+    }
+    // All three are attempted, so one that fails does not hold back the others.
+    bool ok = write_whole(dataDir + "/train.cfg", train);
+    ok = write_whole(dataDir + "/test.cfg", test) && ok;
+    ok = write_whole(dataDir + "/version", cfg_version_text(model, classes)) && ok;
+    return ok;
+}

@@ -1,0 +1,117 @@
+#include "segment_export.h"
+
+#include <QFile>
+#include <QUuid>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+bool write_image(const QString& path, const cv::Mat& image)
+{
+    bool ok = false;
+    try {
+        ok = cv::imwrite(path.toUtf8().constData(), image);
+    } catch (const cv::Exception& e) {
+        std::fprintf(stderr, "[Varnex] : %s\n", e.what());
+        ok = false;
+    }
+    if (!ok) {
+        std::fprintf(stderr, "[Varnex] : cannot write %s\n", path.toUtf8().constData());
+        QFile::remove(path); // no half-written file under a fresh name
+    }
+    return ok;
+}
+
+// The box clipped to the mask, in 64 bits so that any box is safe; empty when
+// nothing of it lies inside.
+cv::Rect clipped(const cv::Rect& box, int cols, int rows)
+{
+    const long long x0 = std::max<long long>(box.x, 0);
+    const long long y0 = std::max<long long>(box.y, 0);
+    const long long x1 = std::min<long long>(static_cast<long long>(box.x) + box.width, cols);
+    const long long y1 = std::min<long long>(static_cast<long long>(box.y) + box.height, rows);
+    if (x1 <= x0 || y1 <= y0)
+        return cv::Rect();
+    return cv::Rect(int(x0), int(y0), int(x1 - x0), int(y1 - y0));
+}
+
+} // namespace
+
+QString bare_uuid()
+{
+    QString t = QUuid::createUuid().toString();
+    t.remove('_').remove('{').remove('}').remove('-');
+    return t;
+}
+
+SegmentExportEntries export_segment_pair(const cv::Mat& image, const cv::Mat& image640, const Frame& frame,
+                                         const std::vector<QString>& classes,
+                                         const QMap<QString, QString>& class_ids, const QString& img_dir,
+                                         int size)
+{
+    SegmentExportEntries entries;
+    QString cid = bare_uuid();
+    bool found = false;
+
+    if (!classes.empty() && size > 0) {
+        const QString sid = QUuid::createUuid().toString();
+        const QString left_path = img_dir + "/" + sid + "_leftImg8bit.png";
+        const QString gt_path = img_dir + "/" + sid + "_gtFine_instanceIds.png";
+        QString ids;
+        bool drawn = false;
+        try {
+            cv::Mat square;
+            cv::resize(image, square, cv::Size(size, size), 0, 0, cv::INTER_LINEAR);
+            const bool left_ok = write_image(left_path, square);
+
+            std::vector<cv::Mat> masks;
+            for (const QString& name : classes) {
+                cv::Mat mask(image.rows, image.cols, CV_8UC1, cv::Scalar(0));
+                for (const Object& o : frame) {
+                    if (o.label != name)
+                        continue;
+                    if (o.landmark.size() <= 2) {
+                        const cv::Rect r = clipped(o.bbox, mask.cols, mask.rows);
+                        if (!r.empty())
+                            cv::rectangle(mask, r, cv::Scalar(255), -1, cv::LINE_8, 0);
+                    } else {
+                        const std::vector<std::vector<cv::Point>> contours{o.landmark};
+                        cv::drawContours(mask, contours, 0, cv::Scalar(255), -1, cv::LINE_8, cv::noArray(),
+                                         INT_MAX, cv::Point(0, 0));
+                    }
+                    ids += "_" + class_ids.value(o.label);
+                }
+                cv::resize(mask, mask, cv::Size(size, size), 0, 0, cv::INTER_LINEAR);
+                masks.push_back(mask);
+            }
+            drawn = true;
+            cv::Mat stacked;
+            cv::vconcat(masks, stacked);
+            const bool gt_ok = write_image(gt_path, stacked);
+            if (left_ok && gt_ok)
+                entries.segment_entry = left_path + "\n";
+        } catch (const cv::Exception& e) {
+            std::fprintf(stderr, "[Varnex] : segment export of %s: %s\n", sid.toUtf8().constData(), e.what());
+        }
+        // The copy is named after what was drawn; a pair whose masks could not
+        // be built counts as one without objects.
+        if (drawn && !ids.isEmpty()) {
+            cid += ids;
+            found = true;
+        }
+    }
+
+    if (!found)
+        cid += "_" + class_ids.value("OTHER");
+    cid += ".jpg";
+    const QString classif_path = img_dir + "/" + cid;
+    if (write_image(classif_path, image640))
+        entries.classif_entry = classif_path;
+    return entries;
+}
