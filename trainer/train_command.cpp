@@ -1,11 +1,11 @@
 #include "train_command.h"
 
-#include "simplecrypt.h"
+#include "network_description.h"
 
 #include <QDir>
 #include <QFile>
 
-const char* const kProtectedSeparator = "<-<+>->";
+const char* const kProtectedSeparator = kCfgProtectSeparator;
 
 StartWeights start_weights_for(const QString& m)
 {
@@ -72,9 +72,7 @@ bool is_protected_description(const QString& text)
 
 QString deciphered_description(const QString& text)
 {
-    const QStringList parts = text.split(kProtectedSeparator, Qt::KeepEmptyParts);
-    const QString body = parts.size() > 1 ? SimpleCrypt(kNomuCryptKey).decryptToString(parts[1]) : QString();
-    return parts.value(0) + "\n" + body;
+    return reveal_cfg_text(text);
 }
 
 QString train_executable(bool gpu)

@@ -50,6 +50,8 @@ private slots:
     void command();
     void overrideStep_data();
     void overrideStep();
+    void overrideRegenerates_data();
+    void overrideRegenerates();
     void protectedDescription();
     void progressAndStatus();
     void stopFile();
@@ -225,6 +227,67 @@ void TrainDialog::overrideStep()
     QVERIFY(console.startsWith("Train with model V4-tiny : V4-tiny : 2 class\n"));
     // The run starts either way.
     QTRY_VERIFY_WITH_TIMEOUT(readRecord(record_).valid, 10000);
+}
+
+// The override step with the real description writer: the descriptions and
+// "version" are rewritten before the model is read, a protected family is
+// handed over in clear text, and a folder without a class count keeps its
+// descriptions.
+void TrainDialog::overrideRegenerates_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("classes");
+    QTest::addColumn<QString>("firstLine");
+    QTest::addColumn<QString>("weights");
+
+    QTest::newRow("V4-tiny-64, 3 classes") << "V4-tiny-64" << "3" << "Train with model V4-tiny : V4-tiny-64 : 3 class"
+                                           << "yolov4-tiny.conv.29";
+    QTest::newRow("KVTRDet-128, protected") << "KVTRDet-128" << "3" << "Train with model NULL : KVTRDet-128 : 3 class"
+                                            << "d53.conv.74";
+    QTest::newRow("no class count: descriptions kept")
+        << "V4-tiny-64" << kNone << "Train with model V4-tiny : V4-tiny : 2 class" << "yolov4-tiny.conv.29";
+}
+
+void TrainDialog::overrideRegenerates()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, classes);
+    QFETCH(QString, firstLine);
+    QFETCH(QString, weights);
+
+    Folder f;
+    f.classes = classes;
+    QVERIFY(makeTrainingFolder(folder_, f));
+    const QByteArray oldTrain = testsupport::readFile(folder_ + "/data/train.cfg");
+    const QByteArray oldTest = testsupport::readFile(folder_ + "/data/test.cfg");
+    QVERIFY(d_->ui->checkBox_override_parameter->isChecked()); // the form's default
+    d_->ui->comboBox_model->setCurrentText(model);
+    QCOMPARE(d_->ui->comboBox_model->currentText(), model);
+
+    Record r;
+    startAndWaitForRecord(&r);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(d_->ui->textEdit_train_console->toPlainText().startsWith(firstLine + "\n"),
+             qPrintable(d_->ui->textEdit_train_console->toPlainText()));
+    QCOMPARE(r.args.value(4), home_ + "/.nomu_core_install/share/d/" + weights);
+
+    if (classes == kNone) {
+        QCOMPARE(testsupport::readFile(folder_ + "/data/train.cfg"), oldTrain);
+        QCOMPARE(testsupport::readFile(folder_ + "/data/test.cfg"), oldTest);
+        QCOMPARE(r.args.value(3), QString("data/train.cfg"));
+        return;
+    }
+    // What the executable reads: classes=3 and 3 x (3 + 5) filters, in clear text.
+    const QByteArray given = r.args.value(3) == "data/train.cfg"
+                                 ? testsupport::readFile(folder_ + "/data/train.cfg")
+                                 : testsupport::readFile(record_ + ".cfg");
+    QVERIFY(given.contains("classes=3"));
+    QVERIFY(given.contains("filters=24"));
+    QVERIFY(!given.contains("<-<+>->"));
+    const bool protectedFamily = model.startsWith("KVTRDet");
+    QCOMPARE(r.args.value(3) != "data/train.cfg", protectedFamily);
+    QCOMPARE(testsupport::readFile(folder_ + "/data/train.cfg").contains("<-<+>->"), protectedFamily);
 }
 
 void TrainDialog::protectedDescription()
