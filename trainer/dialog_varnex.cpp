@@ -143,13 +143,6 @@ void DialogVarnex::stop_training_and_wait()
         deciphered_cfg_dir.reset();
 }
 
-// Escape never closes the dialog and Return never presses a default button:
-// the key goes to the labeling commands only.
-void DialogVarnex::keyPressEvent(QKeyEvent* event)
-{
-    Q_UNUSED(event);
-}
-
 void DialogVarnex::showEvent(QShowEvent*) {}
 
 void DialogVarnex::changeEvent(QEvent*) {}
