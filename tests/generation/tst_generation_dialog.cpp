@@ -14,9 +14,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
+#include <opencv2/imgcodecs.hpp>
+
+#include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -30,6 +35,80 @@ QJsonObject parse(const QByteArray& text)
 QString text(const QString& path)
 {
     return QString::fromUtf8(testsupport::readFile(path));
+}
+
+// Collects what is written to file descriptor 1 while it lives.
+class StdoutCapture {
+public:
+    StdoutCapture()
+    {
+        std::fflush(stdout);
+        saved_ = dup(1);
+        file_ = std::tmpfile();
+        dup2(fileno(file_), 1);
+    }
+    ~StdoutCapture()
+    {
+        restore();
+        std::fclose(file_);
+    }
+    QString take()
+    {
+        restore();
+        std::rewind(file_);
+        QByteArray bytes;
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0)
+            bytes.append(buf, int(n));
+        return QString::fromUtf8(bytes);
+    }
+
+private:
+    void restore()
+    {
+        if (saved_ < 0)
+            return;
+        std::fflush(stdout);
+        dup2(saved_, 1);
+        close(saved_);
+        saved_ = -1;
+    }
+    int saved_ = -1;
+    FILE* file_ = nullptr;
+};
+
+QJsonObject object_json(const QString& label, int x, int y, int w, int h)
+{
+    QJsonObject o;
+    o["label"] = label;
+    o["label_index"] = 0;
+    o["color"] = "255,0,255";
+    o["center"] = QString("%1,%2").arg(x + w / 2).arg(y + h / 2);
+    o["bbox"] = QString("%1,%2,%3,%4").arg(x).arg(y).arg(w).arg(h);
+    o["landmark_len"] = 0;
+    o["landmark"] = "";
+    return o;
+}
+
+// Three images (the last unreadable) with two classes; returns the ".gt" path.
+QString make_project(const QString& dir)
+{
+    cv::imwrite((dir + "/a.jpg").toStdString(), cv::Mat(120, 200, CV_8UC3, cv::Scalar(10, 100, 200)));
+    cv::imwrite((dir + "/b.png").toStdString(), cv::Mat(60, 80, CV_8UC3, cv::Scalar(200, 10, 10)));
+    testsupport::writeFile(dir + "/c.jpg", "not an image");
+    QJsonArray gt;
+    gt << QJsonObject{{"filename", "a.jpg"},
+                      {"obj_array", QJsonArray{object_json("cat", 10, 10, 50, 30), object_json("dog", 100, 50, 20, 40)}}};
+    gt << QJsonObject{{"filename", "b.png"}, {"obj_array", QJsonArray{object_json("dog", 1, 2, 30, 20)}}};
+    const QString path = dir + "/project.gt";
+    testsupport::writeFile(path, QJsonDocument(gt).toJson());
+    return path;
+}
+
+int listed(const QString& train_dir)
+{
+    return text(train_dir + "/data/train.txt").count('\n');
 }
 
 } // namespace
@@ -46,6 +125,9 @@ private slots:
     void folderThatDoesNotExist();
     void nestedGenerateDoesNothing();
     void projectWithoutImages();
+    void visibleDialogSaysWhy();
+    void generationOfAProject();
+    void commandsWaitForTheGeneration();
 
 private:
     QTemporaryDir home_;
@@ -168,6 +250,107 @@ void TstGenerationDialog::projectWithoutImages()
     QVERIFY(QFileInfo(data + "/test.cfg").isFile());
     QVERIFY(!QFileInfo::exists(kLog));
     QCOMPARE(d_->ui->label_Generate_text->text(), tmp.path());
+    QVERIFY(!d_->generating);
+}
+
+// Generate on a dialog that a user looks at also says why in a message box.
+void TstGenerationDialog::visibleDialogSaysWhy()
+{
+    d_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(d_.get()));
+    QString said;
+    testsupport::clickNextMessageBox(QMessageBox::Ok, &said);
+    StderrCapture err;
+    d_->on_pushButton_GenerateTrainingFiles_clicked();
+    QVERIFY(err.take().contains("no training folder chosen"));
+    QCOMPARE(said, QString("Please select training file location"));
+    QVERIFY(d_->ui->pushButton_GenerateTrainingFiles->isEnabled());
+}
+
+// A whole generation through the slot: one progress line per image, the
+// dialog left at the last image, an image without an entry in the frames
+// given an empty one.
+void TstGenerationDialog::generationOfAProject()
+{
+    QTemporaryDir project;
+    QTemporaryDir train;
+    const QString gt = make_project(project.path());
+    d_->restoreState(QJsonObject{{"prj_path", project.path()}, {"gt_path", gt}, {"path_gen", train.path()},
+                                 {"grb_auto_gen", false}, {"cmb_model", "V4-tiny"}, {"batch_size", 64},
+                                 {"sub_division", 8}});
+    QCOMPARE(d_->frame_count, 3);
+    QCOMPARE(d_->labeling.classes, std::vector<QString>({"cat", "dog"}));
+    d_->labeling.frames.remove("c.jpg");
+
+    StdoutCapture out;
+    d_->on_pushButton_GenerateTrainingFiles_clicked();
+    const QString printed = out.take();
+    QCOMPARE(printed.count("gen_progress"), 3);
+    for (const char* line : {"{ \\\"gen_progress\\\" : 33 }\n", "{ \\\"gen_progress\\\" : 66 }\n",
+                             "{ \\\"gen_progress\\\" : 100 }\n"})
+        QVERIFY2(printed.contains(line), qPrintable(printed));
+    QCOMPARE(testsupport::readFile(kLog), QByteArray("{ \"gen_progress\" : 100 }\n"));
+
+    QCOMPARE(listed(train.path()), 3);
+    QCOMPARE(QDir(train.filePath("data/img")).entryList({"*.txt"}, QDir::Files).size(), 3);
+    QVERIFY(d_->labeling.frames.contains("c.jpg"));
+    QVERIFY(d_->labeling.frames["c.jpg"].empty());
+    QCOMPARE(d_->labeling.frames["a.jpg"].size(), size_t(2));
+    QCOMPARE(d_->cur_index, 2);
+    QCOMPARE(d_->ui->horizontalSlider_frame->value(), 3);
+    QCOMPARE(d_->ui->progressBar->value(), 100);
+    QCOMPARE(d_->cur_image.cols, 240); // the unreadable last image
+    QCOMPARE(d_->cur_image.rows, 320);
+    QCOMPARE(d_->ui->label_Generate_text->text(), train.path());
+    QCOMPARE(text(train.filePath("data/version")), QString("V4-tiny : 2 class"));
+    QVERIFY(!d_->generating);
+}
+
+// While a generation lets events run, Generate, Load Images and Load GT do
+// nothing: no second generation removes "data", no folder or file dialog opens,
+// the ground truth is not reloaded.
+void TstGenerationDialog::commandsWaitForTheGeneration()
+{
+    QTemporaryDir project;
+    QTemporaryDir train;
+    const QString gt = make_project(project.path());
+    d_->restoreState(QJsonObject{{"prj_path", project.path()}, {"gt_path", gt}, {"path_gen", train.path()},
+                                 {"grb_auto_gen", true}});
+    // Rotation off, contrast 0.5 only: one augmented sample per image.
+    d_->dataset_generator->dialog->restore_setting(
+        QJsonObject{{"grb_contrast", true}, {"contrast_min", 0.5}, {"contrast_max", 1.0}, {"contrast_step", 1.0}});
+
+    int nested = 0;
+    int modals = 0;
+    QTimer closer;
+    closer.setInterval(5);
+    connect(&closer, &QTimer::timeout, [&modals]() {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            ++modals;
+            w->close();
+        }
+    });
+    QTimer poke;
+    poke.setInterval(0);
+    connect(&poke, &QTimer::timeout, [&]() {
+        if (!d_->generating)
+            return;
+        ++nested;
+        d_->on_pushButton_GenerateTrainingFiles_clicked();
+        QVERIFY(QMetaObject::invokeMethod(d_.get(), "on_pushButton_loadImages_clicked"));
+        QVERIFY(QMetaObject::invokeMethod(d_.get(), "on_pushButton_LoadGT_clicked"));
+    });
+    closer.start();
+    poke.start();
+    d_->on_pushButton_GenerateTrainingFiles_clicked();
+    poke.stop();
+    closer.stop();
+
+    QVERIFY2(nested > 0, "no event ran during the generation");
+    QCOMPARE(modals, 0);
+    QCOMPARE(listed(train.path()), 6);
+    QCOMPARE(QDir(train.filePath("data/img")).entryList({"*.jpg"}, QDir::Files).size(), 6);
+    QCOMPARE(d_->gt_path, gt);
     QVERIFY(!d_->generating);
 }
 
