@@ -1,0 +1,143 @@
+// Model update, test detection and the result log of the settings dialog.
+#include "dialog_sarvik_v2.h"
+
+#include "det_config.h"
+#include "dialog_list_configs.h"
+#include "exchange_paths.h"
+#include "global_nomu_lib_yolo.h"
+#include "log_writer.h"
+#include "result_json.h"
+#include "scale_rule.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+const QString kTestConfig = QStringLiteral("test");
+
+void note(const char* what, const char* why)
+{
+    std::fprintf(stderr, "%s: %s\n", what, why);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+void DialogSarvik_v2::show_log(QJsonObject log)
+{
+    const QByteArray text = log_line_text(log, QDateTime::currentDateTime());
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    if (!write_file_atomically(sarvik_paths::kLogFile, text + "\n"))
+        note("show_log", "cannot write /tmp/sarvik.log");
+}
+
+void DialogSarvik_v2::update_model(QString dir)
+{
+    QJsonObject log;
+    log.insert("state", "update_start");
+    show_log(log);
+
+    const QString weights = dir + "/train.weights";
+    if (!QFile::exists(weights)) {
+        log.insert("state", "update_error");
+        log.insert("msg", "not found : " + weights);
+        show_log(log);
+        return;
+    }
+
+    DialogListConfigs* list = nomu_lib_darknet_widget::dlg_detect_lst_config;
+    DetConfig* cfg = DialogListConfigs::map_det_cfgs.value(kTestConfig, nullptr);
+    if (cfg && cfg->loaded) {
+        // The dialog's slot runs inside the emission and takes the dialog's
+        // mutex: configuration first, dialog second, on this thread only.
+        cfg->mutex.lock();
+        emit list->config_removed(kTestConfig);
+        if (cfg->backend_name == QLatin1String("CUDA")) {
+            if (cfg->yolo && cfg->yolo->detector)
+                cfg->yolo->delete_detector(&cfg->yolo->detector);
+        } else {
+            if (cfg->yolo_cpu && cfg->yolo_cpu->detector)
+                cfg->yolo_cpu->delete_detector(&cfg->yolo_cpu->detector);
+        }
+        cfg->loaded = false;
+        cfg->mutex.unlock();
+    }
+
+    const QString backend = GlobalNomuLibYolo::GlobalNomuLibYoloObject->is_gpu_ok() ? QStringLiteral("CUDA")
+                                                                                    : QStringLiteral("CPU");
+    bool ok = false;
+    try {
+        ok = list->addConfigPath(kTestConfig, dir, backend);
+    } catch (const std::exception& e) {
+        note("update_model", e.what());
+    } catch (...) {
+        note("update_model", "unknown failure");
+    }
+    log.insert("state", "update_end");
+    log.insert("load_model", ok);
+    show_log(log);
+}
+
+void DialogSarvik_v2::test_model(QString image)
+{
+    QJsonObject log;
+    log.insert("state", "test_start");
+    show_log(log);
+    auto fail = [&](const char* why) {
+        note("test_model", why);
+        log.insert("state", "test_error");
+        show_log(log);
+    };
+
+    if (!QFile::exists(image))
+        return fail("the image file does not exist");
+    DetConfig* cfg = DialogListConfigs::map_det_cfgs.value(kTestConfig, nullptr);
+    if (!cfg || !cfg->loaded)
+        return fail("no model is loaded");
+    set_up_parameter(cfg);
+
+    try {
+        cv::Mat img = cv::imread(image.toUtf8().toStdString(), cv::IMREAD_COLOR);
+        if (img.empty())
+            return fail("the image cannot be read");
+        const cv::Size size = scaled_to_608(img.cols, img.rows);
+        if (size.width <= 0 || size.height <= 0)
+            return fail("the image is too narrow to scale to 608 pixels");
+        cv::resize(img, img, size, 0, 0, cv::INTER_LINEAR);
+
+        DetectionReport report;
+        report.boxes = cfg->infer(img);
+        report.im_w = img.cols;
+        report.im_h = img.rows;
+        report.class_names = cfg->class_names;
+        report.obj_counts = cfg->obj_counts;
+        report.track_counters = cfg->track_counters;
+        report.tracking = cfg->enable_tracking;
+        report.count_text = cfg->count_text;
+        log.insert("result", build_result(report));
+
+        // The earlier image goes first: a failed write must not leave it
+        // behind this test's "test_end".
+        QFile::remove(sarvik_paths::kResultImage);
+        std::vector<uchar> png;
+        if (!cv::imencode(".png", img, png) ||
+            !write_file_atomically(sarvik_paths::kResultImage,
+                                   QByteArray(reinterpret_cast<const char*>(png.data()), static_cast<int>(png.size()))))
+            note("test_model", "cannot write /tmp/sarvik_result.png");
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    } catch (...) {
+        return fail("unknown failure");
+    }
+    log.insert("state", "test_end");
+    show_log(log);
+}

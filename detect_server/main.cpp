@@ -1,0 +1,14 @@
+// The detection server: a launcher window whose 500 ms loop runs the commands
+// a client writes into /tmp/sarvik_test.cmd.
+#include "sarvik_server_main_window.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    sarvik_server::sarvik_server_main_window window(argc, argv);
+    window.show();
+    QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
+    return app.exec();
+}

@@ -1,0 +1,125 @@
+#include "sarvik_server_main_window.h"
+
+#include "ui_sarvik_server_main_window.h"
+
+#include "command_parser.h"
+#include "dialog_sarvik_v2.h"
+#include "exchange_paths.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDebug>
+#include <QDesktopWidget>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+static void register_server_resources() { Q_INIT_RESOURCE(sarvik_server); }
+
+void sarvik_server_init_resources()
+{
+    static const bool done = (register_server_resources(), true);
+    (void)done;
+}
+
+namespace sarvik_server {
+
+sarvik_server_main_window::sarvik_server_main_window(int, char**, QWidget* parent)
+    : QMainWindow(parent), ui(new Ui_sarvik_server_main_window)
+{
+    sarvik_server_init_resources();
+    ui->setupUi(this);
+    setWindowIcon(QIcon(":/sarvik_server/images/icon.png"));
+    const QRect desktop = QApplication::desktop()->geometry();
+    move(desktop.width() / 2 - width() / 2, desktop.height() / 2 - height() / 2);
+
+    settings_dialog = new DialogSarvik_v2(nullptr);
+    settings_dialog->setWindowModality(Qt::WindowModal);
+    settings_dialog->setWindowFlags(Qt::WindowCloseButtonHint);
+
+    const QString model_dir = ui->lineEdit_model_path->text();
+    if (!QDir(model_dir).exists())
+        QDir().mkpath(model_dir);
+    // A command written before the server started is dropped unread.
+    if (QFile::exists(sarvik_paths::kCommandFile))
+        QFile::remove(sarvik_paths::kCommandFile);
+
+    cmd_timer = new QTimer(this);
+    connect(cmd_timer, &QTimer::timeout, this, &sarvik_server_main_window::loop_cmd);
+    cmd_timer->start(500);
+}
+
+sarvik_server_main_window::~sarvik_server_main_window() { delete ui; }
+
+void sarvik_server_main_window::closeEvent(QCloseEvent*) {}
+
+void sarvik_server_main_window::loop_cmd()
+{
+    QFile file(sarvik_paths::kCommandFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QString text = command_text(file.readAll());
+    qDebug() << text;
+    const ServerCommand cmd = parse_command(text);
+    // A failure inside a command must never end the server: the client
+    // waits for the marker below.
+    try {
+        switch (cmd.kind) {
+        case ServerCommand::Update:
+            settings_dialog->update_model(cmd.has_argument ? cmd.argument : ui->lineEdit_model_path->text());
+            break;
+        case ServerCommand::Test:
+            settings_dialog->test_model(cmd.has_argument ? cmd.argument : ui->lineEdit_img_path->text());
+            break;
+        case ServerCommand::Exit:
+            cmd_timer->stop();
+            close();
+            QCoreApplication::exit(0);
+            break;
+        case ServerCommand::None:
+            break;
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "loop_cmd: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "loop_cmd: unknown failure\n");
+    }
+    file.close();
+    QFile::remove(sarvik_paths::kCommandFile);
+    const int ignored = std::system("echo \"$(date)\" > /tmp/sarvik.run");
+    (void)ignored;
+}
+
+void sarvik_server_main_window::on_pushButton_2_clicked()
+{
+    settings_dialog->test_model(ui->lineEdit_img_path->text());
+}
+
+void sarvik_server_main_window::on_pushButton_update_model_clicked()
+{
+    settings_dialog->update_model(ui->lineEdit_model_path->text());
+}
+
+void sarvik_server_main_window::on_pushButton_clicked()
+{
+    const QSize screen = QGuiApplication::screens().first()->size();
+    const QPoint cursor = QCursor::pos();
+    int x = cursor.x();
+    int y = cursor.y();
+    if (x + settings_dialog->width() > screen.width())
+        x = screen.width() - settings_dialog->width();
+    if (y + settings_dialog->height() > screen.height())
+        y = screen.height() - settings_dialog->height();
+    settings_dialog->move(x, y);
+    if (!settings_dialog->isVisible())
+        settings_dialog->show();
+}
+
+} // namespace sarvik_server

@@ -1,0 +1,336 @@
+#include "darknet_cfg.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <sstream>
+
+namespace darknet_cfg {
+
+namespace {
+
+struct Section {
+    std::string type;
+    int line = 0;
+    std::map<std::string, std::string> keys;
+};
+
+std::string without_blanks(std::string line)
+{
+    line.erase(std::remove_if(line.begin(), line.end(), [](unsigned char c) { return std::isspace(c); }),
+               line.end());
+    return line;
+}
+
+// The section type of a header line "[name]" (blanks already removed), or ""
+// when the line is not a header.
+std::string header_type(const std::string& compact)
+{
+    if (compact.empty() || compact[0] != '[')
+        return std::string();
+    const size_t close = compact.find(']');
+    return compact.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+}
+
+std::vector<Section> parse(const std::string& text)
+{
+    std::vector<Section> sections;
+    std::istringstream in(text);
+    std::string raw;
+    int line_no = 0;
+    while (std::getline(in, raw)) {
+        ++line_no;
+        const std::string line = without_blanks(raw);
+        if (line.empty() || line[0] == '#' || line[0] == ';')
+            continue;
+        if (line[0] == '[') {
+            Section s;
+            s.type = header_type(line);
+            s.line = line_no;
+            sections.push_back(s);
+            continue;
+        }
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos || sections.empty())
+            continue;
+        sections.back().keys[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return sections;
+}
+
+// Integer value of a key; `fallback` when absent. False when present but not a
+// whole number.
+bool int_key(const Section& s, const char* key, int fallback, int* out)
+{
+    auto it = s.keys.find(key);
+    if (it == s.keys.end()) {
+        *out = fallback;
+        return true;
+    }
+    const std::string& v = it->second;
+    if (v.empty())
+        return false;
+    size_t used = 0;
+    try {
+        const long value = std::stol(v, &used);
+        if (used != v.size() || value < INT32_MIN || value > INT32_MAX)
+            return false;
+        *out = static_cast<int>(value);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool int_list(const std::string& v, std::vector<int>* out)
+{
+    out->clear();
+    std::string item;
+    std::istringstream in(v);
+    while (std::getline(in, item, ',')) {
+        size_t used = 0;
+        try {
+            const long value = std::stol(item, &used);
+            if (used != item.size() || value < INT32_MIN || value > INT32_MAX)
+                return false;
+            out->push_back(static_cast<int>(value));
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    return !out->empty();
+}
+
+std::string where(const Section& s)
+{
+    return "[" + s.type + "] at line " + std::to_string(s.line);
+}
+
+bool fail(std::string* error, const std::string& text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+} // namespace
+
+long long ConvLayer::floats() const
+{
+    const long long n = filters;
+    const long long kernels = n * (in_channels / groups) * static_cast<long long>(size) * size;
+    return n + (batch_normalize ? 3 * n : 0) + kernels;
+}
+
+bool analyse(const std::string& text, NetInfo* info, std::string* error)
+{
+    *info = NetInfo();
+    const std::vector<Section> sections = parse(text);
+    if (sections.empty() || (sections[0].type != "net" && sections[0].type != "network"))
+        return fail(error, "the description does not start with a [net] section");
+    const Section& net = sections[0];
+    if (!int_key(net, "width", 0, &info->width) || !int_key(net, "height", 0, &info->height) ||
+        !int_key(net, "channels", 3, &info->channels))
+        return fail(error, "[net] holds a malformed width, height or channels");
+    if (info->width <= 0 || info->height <= 0)
+        return fail(error, "[net] needs a positive width and height");
+    if (info->channels != 3)
+        return fail(error, "[net] channels must be 3 (colour images)");
+
+    // Output channels of every layer so far; layer i is sections[i + 1].
+    std::vector<int> out_channels;
+    for (size_t i = 1; i < sections.size(); ++i) {
+        const Section& s = sections[i];
+        const int index = static_cast<int>(i) - 1;
+        const int in_c = out_channels.empty() ? info->channels : out_channels.back();
+        int out_c = in_c;
+
+        auto layer_channels = [&](int ref, int* c) {
+            const int j = ref < 0 ? index + ref : ref;
+            if (j < 0 || j >= index)
+                return false;
+            *c = out_channels[static_cast<size_t>(j)];
+            return true;
+        };
+
+        if (s.type == "convolutional") {
+            ConvLayer conv;
+            conv.line = s.line;
+            conv.in_channels = in_c;
+            int bn = 0;
+            if (!int_key(s, "filters", 1, &conv.filters) || !int_key(s, "size", 1, &conv.size) ||
+                !int_key(s, "groups", 1, &conv.groups) || !int_key(s, "batch_normalize", 0, &bn))
+                return fail(error, where(s) + " holds a malformed number");
+            conv.batch_normalize = bn != 0;
+            if (conv.filters <= 0 || conv.size <= 0 || conv.groups <= 0)
+                return fail(error, where(s) + " needs positive filters, size and groups");
+            if (in_c % conv.groups != 0 || conv.filters % conv.groups != 0)
+                return fail(error, where(s) + ": groups=" + std::to_string(conv.groups) +
+                                       " does not divide its channels");
+            info->weight_floats += conv.floats();
+            info->convs.push_back(conv);
+            out_c = conv.filters;
+        } else if (s.type == "route") {
+            auto it = s.keys.find("layers");
+            std::vector<int> refs;
+            if (it == s.keys.end() || !int_list(it->second, &refs))
+                return fail(error, where(s) + " needs a list of layers");
+            int sum = 0;
+            for (int ref : refs) {
+                int c = 0;
+                if (!layer_channels(ref, &c))
+                    return fail(error, where(s) + " names a layer that does not exist before it");
+                sum += c;
+            }
+            int groups = 1, group_id = 0;
+            if (!int_key(s, "groups", 1, &groups) || !int_key(s, "group_id", 0, &group_id) || groups <= 0 ||
+                group_id < 0 || group_id >= groups || sum % groups != 0)
+                return fail(error, where(s) + " holds unusable groups");
+            out_c = sum / groups;
+        } else if (s.type == "shortcut") {
+            auto it = s.keys.find("weights_type");
+            if (it != s.keys.end() && it->second != "none")
+                return fail(error, where(s) + ": weighted shortcuts are not supported");
+            std::vector<int> refs;
+            auto from = s.keys.find("from");
+            if (from == s.keys.end() || !int_list(from->second, &refs))
+                return fail(error, where(s) + " needs from=");
+            for (int ref : refs) {
+                int c = 0;
+                if (!layer_channels(ref, &c))
+                    return fail(error, where(s) + " names a layer that does not exist before it");
+            }
+        } else if (s.type == "reorg") {
+            int stride = 2;
+            if (!int_key(s, "stride", 2, &stride) || stride <= 0)
+                return fail(error, where(s) + " holds an unusable stride");
+            out_c = in_c * stride * stride;
+        } else if (s.type == "scale_channels" || s.type == "sam") {
+            std::vector<int> refs;
+            auto from = s.keys.find("from");
+            int c = 0;
+            if (from == s.keys.end() || !int_list(from->second, &refs) || refs.size() != 1 ||
+                !layer_channels(refs[0], &c))
+                return fail(error, where(s) + " needs from= naming an earlier layer");
+        } else if (s.type == "maxpool" || s.type == "avgpool" || s.type == "upsample" || s.type == "dropout" ||
+                   s.type == "softmax") {
+            if (s.type == "maxpool" && s.keys.count("maxpool_depth") && s.keys.at("maxpool_depth") != "0")
+                return fail(error, where(s) + ": maxpool_depth is not supported");
+        } else if (s.type == "yolo" || s.type == "region") {
+            int classes = 0, num = 0;
+            if (!int_key(s, "classes", 20, &classes) || !int_key(s, "num", 1, &num) || classes <= 0 || num <= 0)
+                return fail(error, where(s) + " needs positive classes and num");
+            int expected = 0;
+            if (s.type == "yolo") {
+                int anchors = num;
+                auto mask = s.keys.find("mask");
+                if (mask != s.keys.end()) {
+                    std::vector<int> m;
+                    if (!int_list(mask->second, &m))
+                        return fail(error, where(s) + " holds a malformed mask");
+                    anchors = static_cast<int>(m.size());
+                }
+                expected = anchors * (classes + 5);
+            } else {
+                int coords = 4;
+                if (!int_key(s, "coords", 4, &coords) || coords <= 0)
+                    return fail(error, where(s) + " holds unusable coords");
+                expected = num * (coords + classes + 1);
+            }
+            if (in_c != expected)
+                return fail(error, where(s) + " with classes=" + std::to_string(classes) + " needs " +
+                                       std::to_string(expected) + " filters in the layer before it, which gives " +
+                                       std::to_string(in_c));
+            if (info->classes >= 0 && info->classes != classes)
+                return fail(error, where(s) + " has classes=" + std::to_string(classes) +
+                                       " while an earlier detection section has " + std::to_string(info->classes));
+            info->classes = classes;
+            ++info->detection_sections;
+        } else if (s.type == "net" || s.type == "network") {
+            return fail(error, where(s) + ": a second [net] section");
+        } else {
+            return fail(error, where(s) + " is a section the loader does not know");
+        }
+        out_channels.push_back(out_c);
+    }
+    if (info->detection_sections == 0)
+        return fail(error, "the description has no [yolo] or [region] section");
+    return true;
+}
+
+std::string prepare_for_opencv(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + 64);
+    bool in_detection = false;
+    auto close_section = [&]() {
+        if (in_detection) {
+            if (!out.empty() && out.back() != '\n')
+                out += '\n';
+            out += "thresh=0\n";
+        }
+    };
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        const bool has_newline = end != std::string::npos;
+        if (!has_newline)
+            end = text.size();
+        const std::string raw = text.substr(pos, end - pos);
+        pos = has_newline ? end + 1 : end;
+
+        const std::string line = without_blanks(raw);
+        const bool comment = line.empty() || line[0] == '#' || line[0] == ';';
+        if (!comment && line[0] == '[') {
+            close_section();
+            const std::string type = header_type(line);
+            in_detection = type == "yolo" || type == "region";
+        } else if (!comment) {
+            const size_t eq = line.find('=');
+            const std::string key = line.substr(0, eq);
+            if (in_detection && key == "thresh")
+                continue; // replaced by our own line at the end of the section
+            if (key == "activation" && eq != std::string::npos && line.substr(eq + 1) == "silu") {
+                out += "activation=swish";
+                if (has_newline)
+                    out += '\n';
+                continue;
+            }
+        }
+        out += raw;
+        if (has_newline)
+            out += '\n';
+    }
+    close_section();
+    return out;
+}
+
+int weights_header_bytes(const std::string& weights)
+{
+    if (weights.size() < 12)
+        return -1;
+    std::int32_t major = 0, minor = 0;
+    std::memcpy(&major, weights.data(), 4);
+    std::memcpy(&minor, weights.data() + 4, 4);
+    return static_cast<long long>(major) * 10 + minor >= 2 ? 20 : 16;
+}
+
+bool check_weights_size(const NetInfo& info, const std::string& weights, std::string* error)
+{
+    const int header = weights_header_bytes(weights);
+    const long long expected_body = info.weight_floats * 4;
+    if (header < 0)
+        return fail(error, "train.weights holds " + std::to_string(weights.size()) +
+                               " bytes, too short for a header; the description needs " +
+                               std::to_string(20 + expected_body));
+    const long long expected = header + expected_body;
+    if (static_cast<long long>(weights.size()) != expected)
+        return fail(error, "train.weights holds " + std::to_string(weights.size()) + " bytes; the description needs " +
+                               std::to_string(expected) + " (a " + std::to_string(header) + "-byte header and " +
+                               std::to_string(info.weight_floats) + " floats)");
+    return true;
+}
+
+} // namespace darknet_cfg

@@ -1,0 +1,66 @@
+#pragma once
+// Reading a darknet network description before it is handed to OpenCV: the
+// figures the loader checks (input size, class count, the number of floats the
+// weights file must hold) and the patch that makes OpenCV honour low
+// thresholds. Plain text in, plain figures out; no Qt, no OpenCV.
+//
+// Lines are read as darknet and OpenCV read them: blanks anywhere in a line
+// are ignored, a line starting with "#" or ";" is a comment, "[name]" starts a
+// section, "key=value" sets a key of the current section (the last value of a
+// key wins).
+
+#include <string>
+#include <vector>
+
+namespace darknet_cfg {
+
+// One convolution's share of the weights file.
+struct ConvLayer {
+    int line = 0; // line of its section header, from 1
+    int filters = 0;
+    int in_channels = 0;
+    int groups = 1;
+    int size = 1;
+    bool batch_normalize = false;
+    // biases, then scale, mean and variance with batch normalisation, then the kernels
+    long long floats() const;
+};
+
+struct NetInfo {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    int classes = -1;             // of the [yolo]/[region] sections, which must agree
+    int detection_sections = 0;
+    std::vector<ConvLayer> convs; // in file order
+    long long weight_floats = 0;  // sum over convs
+};
+
+// Walks the description layer by layer, following the channel count through
+// routes (with groups), shortcuts, pools, upsampling and reorg, and checks
+// that the layer before every [yolo]/[region] section gives exactly the
+// filters its classes and anchors need. False with a reason on anything it
+// cannot vouch for: a missing [net] size, a section it does not know, a route
+// to a layer that does not exist, a classes/filters mismatch, no detection
+// section.
+bool analyse(const std::string& text, NetInfo* info, std::string* error);
+
+// The description as it is given to OpenCV: every [yolo] and [region] section
+// gets "thresh=0" in place of any thresh line of its own (OpenCV otherwise
+// zeroes every score under 0.2, so lower thresholds would silently act as
+// 0.2; the detector applies the user's threshold itself), and
+// "activation=silu" becomes the same function under OpenCV's name, "swish".
+// Every other line is kept as it stands.
+std::string prepare_for_opencv(const std::string& text);
+
+// The header of a weights file as OpenCV reads it: major, minor and revision
+// (32-bit each), then "seen", 64-bit when major * 10 + minor >= 2, else 32-bit.
+// Returns 20 or 16, or -1 when the file is shorter than 12 bytes.
+int weights_header_bytes(const std::string& weights);
+
+// True when the weights hold exactly the header and the floats the
+// description needs (OpenCV would read a short or long file without a word
+// and detect garbage); otherwise false with a reason naming both sizes.
+bool check_weights_size(const NetInfo& info, const std::string& weights, std::string* error);
+
+} // namespace darknet_cfg

@@ -1,0 +1,106 @@
+// Reading an exported model folder: protected descriptions and class names.
+#include "fixture_model.h"
+#include "model_folder.h"
+#include "simplecrypt.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestModelFolder : public QObject {
+    Q_OBJECT
+private slots:
+    void protectedDescriptionDeciphers();
+    void damagedCipherRefused();
+    void names_data();
+    void names();
+    void missingFiles_data();
+    void missingFiles();
+};
+
+void TestModelFolder::protectedDescriptionDeciphers()
+{
+    const QString marked = fixture::nomued_det52_cfg(2, true);
+    const QString stored = fixture::protected_form(marked);
+    QVERIFY(stored.contains("<-<+>->"));
+    QVERIFY(!stored.contains("[yolo]"));
+    QVERIFY(!stored.endsWith('\n'));
+    QString clear;
+    QVERIFY(description_in_clear(stored, &clear));
+    QString expected = marked;
+    expected.remove("#**<>\n");
+    // The head keeps its own line end and gets one more before the body.
+    const int body = expected.indexOf("[convolutional]");
+    expected.insert(body, "\n");
+    // The empty piece after the text's last line end gets its own "\n" too.
+    expected += "\n";
+    QCOMPARE(clear, expected);
+    // A plain description is given back as it stands; so is a trailing line
+    // break after the cipher text, which an editor may add.
+    QVERIFY(description_in_clear(marked, &clear));
+    QCOMPARE(clear, marked);
+    QVERIFY(description_in_clear(stored + "\n", &clear));
+    QCOMPARE(clear, expected);
+}
+
+void TestModelFolder::damagedCipherRefused()
+{
+    const QString stored = fixture::protected_form(fixture::nomued_det52_cfg(2, true));
+    QString clear = "unchanged";
+    QString damaged = stored;
+    damaged[damaged.size() - 10] = damaged[damaged.size() - 10] == 'A' ? 'B' : 'A';
+    QVERIFY(!description_in_clear(damaged, &clear));
+    QVERIFY(!description_in_clear(stored.left(stored.size() - 8), &clear));
+    const QString other_key = stored.left(stored.indexOf("<-<+>->") + 7) +
+                              SimpleCrypt(kNomuCryptKey ^ 1).encryptToString("[yolo]\n");
+    QVERIFY(!description_in_clear(other_key, &clear));
+    QCOMPARE(clear, QString("unchanged"));
+}
+
+void TestModelFolder::names_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("as the trainer writes") << QByteArray("cat\ndog\n") << QStringList{"cat", "dog"};
+    QTest::newRow("no final newline") << QByteArray("cat\ndog") << QStringList{"cat", "dog"};
+    QTest::newRow("CRLF") << QByteArray("cat\r\ndog\r\n") << QStringList{"cat", "dog"};
+    QTest::newRow("blank kept") << QByteArray("cat\n\ndog\n") << QStringList{"cat", "", "dog"};
+    QTest::newRow("spaces kept") << QByteArray(" big cat\n") << QStringList{" big cat"};
+    QTest::newRow("utf-8") << QByteArray("ch\xc3\xa4t\n") << QStringList{QString::fromUtf8("ch\xc3\xa4t")};
+    QTest::newRow("empty") << QByteArray() << QStringList{};
+}
+
+void TestModelFolder::names()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, names);
+    QStringList got;
+    for (const std::string& n : parse_names(bytes))
+        got << QString::fromStdString(n);
+    QCOMPARE(got, names);
+}
+
+void TestModelFolder::missingFiles_data()
+{
+    QTest::addColumn<QString>("missing");
+    QTest::newRow("cfg") << "test.cfg";
+    QTest::newRow("weights") << "train.weights";
+    QTest::newRow("names") << "obj.names";
+}
+
+void TestModelFolder::missingFiles()
+{
+    QFETCH(QString, missing);
+    QTemporaryDir dir;
+    QVERIFY(fixture::write_model_folder(dir.path(), fixture::nomued_det52_cfg(2), fixture::small_boxes_weights(),
+                                        {"a", "b"}));
+    ModelFiles files;
+    QString error;
+    QVERIFY(read_model_folder(dir.path(), &files, &error));
+    QCOMPARE(files.class_names.size(), size_t(2));
+    QVERIFY(QFile::remove(dir.path() + "/" + missing));
+    QVERIFY(!read_model_folder(dir.path(), &files, &error));
+    QVERIFY2(error.contains(missing), qPrintable(error));
+}
+
+QTEST_APPLESS_MAIN(TestModelFolder)
+#include "tst_model_folder.moc"
