@@ -139,13 +139,6 @@ void DialogVarnex::stop_training_and_wait()
     }
 }
 
-// Escape never closes the dialog and Return never presses a default button:
-// the key goes to the labeling commands only.
-void DialogVarnex::keyPressEvent(QKeyEvent* event)
-{
-    Q_UNUSED(event);
-}
-
 void DialogVarnex::showEvent(QShowEvent*) {}
 
 void DialogVarnex::changeEvent(QEvent*) {}

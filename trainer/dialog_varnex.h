@@ -78,6 +78,9 @@ public:
     // Shows `image` scaled into the view; an empty image leaves the view as it
     // is.
     void show_cur_img(cv::Mat image);
+    // Empties the class-name picker and lists the project's classes in it,
+    // one row per class in class order.
+    void refill_class_picker();
 
     // ---- annotated display
     // One redraw of the view and one key poll; called with `mutex` held. A key
@@ -86,6 +89,8 @@ public:
     void drawObject();
     void DrawRectangle(cv::Mat& image, cv::Rect rect, cv::Scalar color);
     void DrawLine(cv::Mat& image, cv::Point from, cv::Point to, cv::Scalar color);
+    // DrawRectangle with the thickness already worked out.
+    static void draw_box(cv::Mat& image, cv::Rect rect, cv::Scalar color, int thickness);
     // Enter: commits the clicked points as an object (three or more) or moves
     // on to the next image; the points are emptied either way.
     void commit_or_advance();
@@ -154,6 +159,9 @@ public:
 
     // The display setting `key` as a whole number, read afresh.
     int display_setting(const char* key);
+    // One stderr line per kind of redraw failure (the redraw goes on).
+    void report_redraw_error(const char* what);
+    QString last_redraw_error;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -4,36 +4,204 @@
 #include "dialog_varnex.h"
 #include "ui_dialog_varnex.h"
 
+#include "cv_qimage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QJsonDocument>
+#include <QMessageBox>
+#include <QMutexLocker>
+#include <QPixmap>
+
+#include <opencv2/imgcodecs.hpp>
+
+namespace {
+
+// The image types the project lists; QDir matches them in any letter case.
+const QStringList kImageFilters = {"*.jpg",  "*.JPG",  "*.bmp",  "*.BMP",  "*.png", "*.PNG",
+                                   "*.jpeg", "*.JPEG", "*.tiff", "*.TIFF", "*.tif", "*.TIF"};
+
+} // namespace
+
+void DialogVarnex::on_pushButton_loadImages_clicked()
+{
+    const QString dir =
+        QFileDialog::getExistingDirectory(this, tr("Open Images Directory"), prj_path,
+                                          QFileDialog::DontResolveSymlinks | QFileDialog::DontUseNativeDialog);
+    if (dir.isEmpty())
+        return;
+    loadPrjoject(dir);
+}
+
 void DialogVarnex::loadPrjoject(QString path)
 {
     ui->label_img_name->setText("");
     ui->label_prj_path->setText(path);
     prj_path = path;
+
+    const QFileInfoList listing = QDir(path).entryInfoList(kImageFilters, QDir::Files | QDir::NoDotAndDotDot);
+    // A folder without images keeps the open project: its listing, labels and
+    // redraw stay consistent with each other.
+    if (listing.isEmpty())
+        return;
+
+    try {
+        im_window_timer->stop();
+
+        // Built aside and swapped in whole, so the names, the frames and the
+        // count never disagree.
+        std::vector<QString> names;
+        QMap<QString, Frame> frames;
+        names.reserve(static_cast<size_t>(listing.size()));
+        for (const QFileInfo& fi : listing) {
+            names.push_back(fi.fileName());
+            frames.insert(fi.fileName(), Frame());
+        }
+        image_files = listing;
+        {
+            QMutexLocker lock(&mutex);
+            labeling.frame_names.swap(names);
+            labeling.frames.swap(frames);
+            // The selection and the clicked points belonged to the old images.
+            labeling.active_object = -1;
+            clicked_points.clear();
+        }
+
+        ui->horizontalSlider_frame->setMinimum(1);
+        ui->horizontalSlider_frame->setValue(1);
+        frame_count = listing.size();
+        ui->horizontalSlider_frame->setMaximum(frame_count);
+        ui->lineEdit_frameStatus->setText("1/" + QString::number(frame_count));
+
+        cur_index = 0;
+        getFrame(0, true);
+        cur_image.copyTo(display_image);
+        show_cur_img(display_image);
+    } catch (...) {
+        // Opening goes as far as it got; the previous image stays shown.
+    }
+    im_window_timer->start(10);
 }
 
 cv::Mat DialogVarnex::getFrame(int index, bool store)
 {
-    Q_UNUSED(index);
-    Q_UNUSED(store);
-    return cv::Mat();
+    if (index < 0 || index >= image_files.size())
+        return cv::Mat();
+    const QFileInfo& fi = image_files[index];
+    cv::Mat image;
+    try {
+        image = cv::imread(fi.absoluteFilePath().toUtf8().constData(), cv::IMREAD_COLOR);
+    } catch (const std::exception&) {
+        image.release();
+    }
+    ui->label_img_name->setText(fi.fileName());
+    if (image.empty()) {
+        image = cv::Mat(320, 240, CV_8UC3, cv::Scalar::all(0));
+        ui->label_img_name->setText("Image error : " + fi.fileName());
+    }
+    if (store)
+        image.copyTo(cur_image);
+    return image;
 }
 
-void DialogVarnex::show_cur_img(cv::Mat image)
-{
-    Q_UNUSED(image);
-}
-
-void DialogVarnex::on_pushButton_loadImages_clicked() {}
 void DialogVarnex::on_horizontalSlider_frame_valueChanged(int value)
 {
-    Q_UNUSED(value);
+    ui->lineEdit_frameStatus->setText(QString::number(value) + "/" + QString::number(frame_count));
+    cur_index = value - 1;
+    if (!getFrame(cur_index, true).empty())
+        cur_image.copyTo(display_image);
+    QMutexLocker lock(&mutex);
+    labeling.active_object = -1;
+    clicked_points.clear();
 }
-void DialogVarnex::on_pushButton_prev_clicked() {}
-void DialogVarnex::on_pushButton_next_clicked() {}
-void DialogVarnex::on_pushButton_saveGT_clicked() {}
-void DialogVarnex::on_pushButton_LoadGT_clicked() {}
+
+void DialogVarnex::on_pushButton_prev_clicked()
+{
+    ui->horizontalSlider_frame->setValue(ui->horizontalSlider_frame->value() - 1);
+    QMutexLocker lock(&mutex);
+    clicked_points.clear();
+}
+
+void DialogVarnex::on_pushButton_next_clicked()
+{
+    ui->horizontalSlider_frame->setValue(ui->horizontalSlider_frame->value() + 1);
+    QMutexLocker lock(&mutex);
+    clicked_points.clear();
+}
 
 void DialogVarnex::on_pushButton_close_clicked()
 {
     hide();
+}
+
+void DialogVarnex::show_cur_img(cv::Mat image)
+{
+    if (image.empty())
+        return;
+    const QPixmap pixmap = cv_qimage::scaled_pixmap(image, ui->label_img->size());
+    ui->label_img->setPixmap(pixmap);
+    ui->label_img->setScaledContents(false);
+}
+
+void DialogVarnex::refill_class_picker()
+{
+    label_dialog.clear_rows();
+    for (const QString& name : labeling.classes)
+        label_dialog.setLabelItemp(name);
+}
+
+void DialogVarnex::on_pushButton_LoadGT_clicked()
+{
+    const QString file = QFileDialog::getOpenFileName(this, tr("Load Ground Truth"), "", tr("Ground Truth (*.gt);;All Files (*)"),
+                                                      nullptr, QFileDialog::DontUseNativeDialog);
+    if (file.isEmpty())
+        return;
+
+    // Loading replaces every image's labels: a file that is not ground truth
+    // must not get that far.
+    QFile f(file);
+    QJsonParseError error;
+    error.error = QJsonParseError::IllegalValue;
+    if (f.open(QIODevice::ReadOnly))
+        QJsonDocument::fromJson(f.readAll(), &error);
+    if (error.error != QJsonParseError::NoError) {
+        QMessageBox::warning(this, tr("Load Ground Truth"), "Cannot read ground truth: " + file);
+        return;
+    }
+
+    {
+        QMutexLocker lock(&mutex);
+        labeling.load_gt(file);
+    }
+    refill_class_picker();
+    gt_path = file;
+}
+
+void DialogVarnex::on_pushButton_saveGT_clicked()
+{
+    QString file = QFileDialog::getSaveFileName(this, tr("Save Ground Truth"), "", tr("Ground Truth (*.gt);;All Files (*)"),
+                                                nullptr, QFileDialog::DontUseNativeDialog);
+    if (file.isEmpty())
+        return;
+    if (file.length() <= 3 || !file.endsWith(".gt")) {
+        file += ".gt";
+        // The file dialog asked only about the name as typed.
+        if (QFileInfo::exists(file) &&
+            QMessageBox::question(this, tr("Save Ground Truth"),
+                                  QFileInfo(file).fileName() + " already exists.\nDo you want to replace it?",
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+            return;
+    }
+
+    bool saved = false;
+    {
+        QMutexLocker lock(&mutex);
+        saved = labeling.save_gt(file);
+    }
+    if (!saved) {
+        QMessageBox::warning(this, tr("Save Ground Truth"), "Failed to save ground truth: " + file);
+        return;
+    }
+    gt_path = file;
 }

@@ -77,7 +77,5 @@ void DialogVarnex::restoreState(QJsonObject state)
         QMutexLocker lock(&mutex);
         labeling.load_gt(gt_path);
     }
-    label_dialog.clear_rows();
-    for (const QString& name : labeling.classes)
-        label_dialog.setLabelItemp(name);
+    refill_class_picker();
 }

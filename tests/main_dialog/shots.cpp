@@ -93,9 +93,21 @@ int main(int argc, char** argv)
         state["batch_size"] = 64;
         state["sub_division"] = 8;
         state["grb_auto_gen"] = true;
+        state["auto_rect_w"] = 10;
+        state["auto_rect_h"] = 10;
+        state["dlg_lb_setting"] = QJsonObject{{"rect_thickness", 2}, {"line_thickness", 2},
+                                              {"crosshair_thickness", 1}, {"font_scale", 1.0},
+                                              {"font_thickness", 1}, {"font_offset", 5}};
         d->restoreState(state);
-        d->mouse_x = 400;
-        d->mouse_y = 300;
+        // A polygon being clicked, the second object selected, the pointer
+        // inside the image.
+        const int w = d->cur_image.cols;
+        const int h = d->cur_image.rows;
+        d->clicked_points = {cv::Point(w / 10, h * 6 / 10), cv::Point(w * 3 / 10, h * 55 / 100),
+                             cv::Point(w * 35 / 100, h * 8 / 10), cv::Point(w / 8, h * 9 / 10)};
+        d->labeling.active_object = 1;
+        d->mouse_x = w * 6 / 10;
+        d->mouse_y = h / 2;
         d->ui->tabWidget->setCurrentIndex(0);
         settle(800);
         d->grab().save(out + "/labeling_project.png");

@@ -10,7 +10,12 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cerrno>
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <memory>
 
 namespace testsupport {
@@ -57,8 +62,40 @@ void clickNextMessageBox(QMessageBox::StandardButton button, QString* text)
     });
 }
 
+namespace {
+
+// The exchange files are the same for every checkout on the machine: ctest's
+// resource lock orders the tests of one run, and this lock (held while any
+// guard of the process lives) orders the runs of different checkouts.
+int g_lock_users = 0;
+int g_lock_fd = -1;
+
+void acquireMachineLock()
+{
+    if (g_lock_users++ > 0)
+        return;
+    g_lock_fd = ::open("/tmp/.nomu_exchange_files.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (g_lock_fd >= 0)
+        while (::flock(g_lock_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+}
+
+void releaseMachineLock()
+{
+    if (--g_lock_users > 0)
+        return;
+    if (g_lock_fd >= 0) {
+        ::flock(g_lock_fd, LOCK_UN);
+        ::close(g_lock_fd);
+        g_lock_fd = -1;
+    }
+}
+
+} // namespace
+
 ExchangeFileGuard::ExchangeFileGuard(const QStringList& paths)
 {
+    acquireMachineLock();
     for (const QString& p : paths) {
         Saved s;
         s.path = p;
@@ -90,6 +127,7 @@ ExchangeFileGuard::~ExchangeFileGuard()
         else
             writeFile(s.path, s.content);
     }
+    releaseMachineLock();
 }
 
 ScopedEnv::ScopedEnv(const char* name, const QByteArray& value, bool unset) : name_(name)

@@ -26,7 +26,9 @@ void answerNextModal(std::function<void(QWidget*)> action, int timeoutMs = 5000)
 void clickNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr);
 
 // Saves the listed files, removes them for the test, and puts the saved
-// contents back (or removes what the test left) when destroyed.
+// contents back (or removes what the test left) when destroyed. While any
+// guard lives the process holds a machine-wide lock, so test runs of several
+// checkouts on one machine do not meet in /tmp.
 class ExchangeFileGuard {
 public:
     explicit ExchangeFileGuard(const QStringList& paths);

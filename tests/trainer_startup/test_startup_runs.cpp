@@ -26,6 +26,7 @@ private slots:
     void initTestCase();
     void runModes_data();
     void runModes();
+    void genLoadsTheProject();
 
 private:
     QTemporaryDir home_;
@@ -109,6 +110,37 @@ void StartupRuns::runModes()
     QVERIFY(!QFileInfo::exists(kLog));
     QVERIFY(QFileInfo(kStop).isFile());
     QVERIFY(QFileInfo(kGen).isDir());
+}
+
+// A "gen" run opens the state file's project and ground truth before it
+// generates.
+void StartupRuns::genLoadsTheProject()
+{
+    testsupport::ExchangeFileGuard guard({kLog, kStop, kGen, kState});
+    QTemporaryDir prj;
+    // Two small PNG files (a 1 x 1 image each) and their ground truth.
+    const QByteArray png = QByteArray::fromBase64(
+        "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAAAMBAQDJ/pLvAAAAAElFTkSuQmCC");
+    QVERIFY(testsupport::writeFile(prj.filePath("a.png"), png));
+    QVERIFY(testsupport::writeFile(prj.filePath("b.png"), png));
+    QVERIFY(testsupport::writeFile(
+        prj.filePath("labels.gt"),
+        R"([{"filename":"a.png","obj_array":[{"bbox":"0,0,1,1","center":"0,0","color":"0,0,0","label":"car",
+            "label_index":0,"landmark":"","landmark_len":0}]}])"));
+    const QString state = QString(R"({"prj_path":"%1","gt_path":"%2"})").arg(prj.path(), prj.filePath("labels.gt"));
+    QVERIFY(testsupport::writeFile(kState, state.toUtf8()));
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home_.path());
+    env.insert("PATH", bin_.path() + ":" + env.value("PATH"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(NOMU_TRAINER_BIN, {"gen"});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    QVERIFY2(out.contains("[Varnex] : load gt finished\n"), qPrintable(out));
 }
 
 QTEST_GUILESS_MAIN(StartupRuns)

@@ -1,0 +1,127 @@
+#include "label_decoding.h"
+
+#include "text_util.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace nomu_ros {
+
+namespace {
+
+// The trainer writes six significant digits of value / divisor; multiplied back
+// by the divisor (at most 2.3) a full-size value of 1 can read up to about
+// 1 + 1.2e-6.
+constexpr double kRoundingSlack = 1e-5;
+
+bool parseLong(const std::string& text, long& value)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return errno == 0 && end && *end == '\0';
+}
+
+bool parseDouble(const std::string& text, double& value)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return errno == 0 && end && *end == '\0' && std::isfinite(value);
+}
+
+} // namespace
+
+int classIndexOfLabelId(long id)
+{
+    if (id == 16)
+        return 0;
+    if (id < 128 + 323 || (id - 323) % 128 != 0)
+        return -1;
+    const long k = (id - 323) / 128;
+    return k > 1000000 ? -1 : static_cast<int>(k);
+}
+
+long labelIdOfClass(int k)
+{
+    return k == 0 ? 16 : 128L * k + 323;
+}
+
+double labelDivisorOfClass(int k)
+{
+    if (k == 0)
+        return 1.5;
+    return (k % 2 == 1) ? 1.8 : 2.3;
+}
+
+DecodedLabel decodeLabelLine(const std::string& line, int classCount)
+{
+    DecodedLabel out;
+    const std::vector<std::string> fields = splitWhitespace(line);
+    if (fields.empty())
+        return out;
+    out.kind = DecodedLabel::Bad;
+    if (fields.size() != 5) {
+        out.error = "expected 5 fields (id cy cx h w), found " + std::to_string(fields.size());
+        return out;
+    }
+    long id = 0;
+    if (!parseLong(fields[0], id)) {
+        out.error = "the id \"" + fields[0] + "\" is not a whole number";
+        return out;
+    }
+    const int k = classIndexOfLabelId(id);
+    if (k < 0) {
+        out.error = "unknown class id " + fields[0];
+        return out;
+    }
+    if (k >= classCount) {
+        out.error = "class id " + fields[0] + " is class " + std::to_string(k) + ", beyond the "
+            + std::to_string(classCount) + " classes of the data file";
+        return out;
+    }
+    // Fields in the trainer's order cy, cx, h, w.
+    static const char* const names[4] = {"cy", "cx", "h", "w"};
+    double v[4];
+    const double f = labelDivisorOfClass(k);
+    for (int i = 0; i < 4; ++i) {
+        double raw = 0;
+        if (!parseDouble(fields[i + 1], raw)) {
+            out.error = std::string(names[i]) + " \"" + fields[i + 1] + "\" is not a number";
+            return out;
+        }
+        v[i] = raw * f;
+        if (!(v[i] > 0.0) || v[i] > 1.0 + kRoundingSlack) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%g", v[i]);
+            out.error = std::string(names[i]) + " " + buf + " is outside (0, 1]";
+            return out;
+        }
+        if (v[i] > 1.0)
+            v[i] = 1.0;
+    }
+    out.kind = DecodedLabel::Ok;
+    out.classIndex = k;
+    out.cy = v[0];
+    out.cx = v[1];
+    out.h = v[2];
+    out.w = v[3];
+    return out;
+}
+
+std::string darknetLabelLine(const DecodedLabel& label)
+{
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%d %.6f %.6f %.6f %.6f", label.classIndex, label.cx, label.cy,
+                  label.w, label.h);
+    return buf;
+}
+
+} // namespace nomu_ros

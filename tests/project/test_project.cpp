@@ -1,0 +1,524 @@
+// The project side of the main dialog: listing an image folder, moving through
+// it, unreadable images, and loading and saving the ground truth through the
+// real (Qt's own) file dialogs, answered from the test.
+
+#include "dialog_varnex.h"
+#include "label_dialog.h"
+#include "test_support.h"
+#include "ui_dialog_varnex.h"
+#include "ui_label_dialog.h"
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QPointer>
+#include <QLineEdit>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <memory>
+
+namespace {
+
+void writeImage(const QString& path, int w, int h, cv::Scalar colour = cv::Scalar(10, 20, 30))
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QVERIFY(cv::imwrite(path.toStdString(), cv::Mat(h, w, CV_8UC3, colour)));
+}
+
+std::vector<QString> names(DialogVarnex* d)
+{
+    return d->labeling.frame_names;
+}
+
+// Waits for the next modal window of type T and runs `action` on it.
+template <typename T>
+void onNext(std::function<void(T*)> action)
+{
+    auto timer = new QTimer(qApp);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, action]() {
+        T* w = qobject_cast<T*>(QApplication::activeModalWidget());
+        if ((w && w->isVisible()) || ++*tries > 3000) {
+            timer->stop();
+            timer->deleteLater();
+            if (w)
+                action(w);
+            else
+                qWarning("no modal %s appeared", T::staticMetaObject.className());
+        }
+    });
+    timer->start(10);
+}
+
+// Answers the next file dialog with `path` (empty: cancel); then, when given,
+// runs `then` (to answer what follows the dialog). The name goes into the
+// dialog's name field, as a user types it (selectFile() leaves a focused field
+// alone).
+void chooseInFileDialog(const QString& path, std::function<void()> then = nullptr)
+{
+    onNext<QFileDialog>([path, then](QFileDialog* fd) {
+        if (then)
+            then();
+        if (path.isEmpty()) {
+            fd->reject();
+            return;
+        }
+        QLineEdit* name = fd->findChild<QLineEdit*>("fileNameEdit");
+        if (name)
+            name->setText(path);
+        else
+            fd->selectFile(path);
+        QMetaObject::invokeMethod(fd, "accept", Qt::DirectConnection);
+    });
+}
+
+// Answers the next message box with `button`, recording its text.
+void answerBox(QMessageBox::StandardButton button, QString* text)
+{
+    onNext<QMessageBox>([button, text](QMessageBox* box) {
+        if (text)
+            *text = box->text();
+        box->button(button)->click();
+    });
+}
+
+QStringList pickerRows(LabelDialog& picker)
+{
+    QStringList rows;
+    for (int r = 0; r < picker.ui->tableWidget->rowCount(); ++r)
+        rows << picker.ui->tableWidget->item(r, 0)->text() + ":" + picker.ui->tableWidget->item(r, 1)->text();
+    return rows;
+}
+
+Object makeObject(const QString& label, int index, cv::Rect box)
+{
+    Object o;
+    o.label = label;
+    o.label_index = index;
+    o.bbox = box;
+    o.center = cv::Point(box.x + box.width / 2, box.y + box.height / 2);
+    return o;
+}
+
+} // namespace
+
+class Project : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void listing();
+    void loadImagesButton();
+    void emptyFolderKeepsProject();
+    void navigation();
+    void buttonEnabling();
+    void unreadableImage();
+    void loadGroundTruth();
+    void loadGroundTruthRefusesBrokenFile_data();
+    void loadGroundTruthRefusesBrokenFile();
+    void restoreRefillsPicker();
+    void saveGroundTruthNames_data();
+    void saveGroundTruthNames();
+    void saveGroundTruthAsksBeforeReplacing_data();
+    void saveGroundTruthAsksBeforeReplacing();
+    void saveGroundTruthFailure();
+    void close();
+
+private:
+    QString makeFolder(const QString& name, const QStringList& images);
+    // A ground-truth file for `folder` with car, person, car on its first two
+    // images (and bus when three classes are asked for).
+    QString makeGt(const QString& folder, bool three);
+
+    QTemporaryDir home_;
+    QTemporaryDir root_;
+    QTemporaryDir bin_;
+    std::unique_ptr<testsupport::ScopedEnv> homeEnv_;
+    std::unique_ptr<testsupport::ScopedEnv> pathEnv_;
+    std::unique_ptr<DialogVarnex> d_;
+};
+
+void Project::initTestCase()
+{
+    QVERIFY(home_.isValid());
+    QVERIFY(root_.isValid());
+    QVERIFY(bin_.isValid());
+    homeEnv_.reset(new testsupport::ScopedEnv("HOME", home_.path().toUtf8()));
+    // Quick board answers (an x86 desktop): every test builds a dialog.
+    for (const char* p : {"lsb_release", "cat"}) {
+        const QString f = bin_.filePath(p);
+        QVERIFY(testsupport::writeFile(f, "#!/bin/sh\nexit 0\n"));
+        QFile::setPermissions(f, QFile::permissions(f) | QFile::ExeOwner);
+    }
+    pathEnv_.reset(new testsupport::ScopedEnv("PATH", bin_.path().toUtf8() + ":" + qgetenv("PATH")));
+}
+
+void Project::init()
+{
+    d_.reset(new DialogVarnex(nullptr));
+    d_->key_poll = []() { return -1; };
+}
+
+void Project::cleanup()
+{
+    d_.reset();
+}
+
+QString Project::makeFolder(const QString& name, const QStringList& images)
+{
+    const QString dir = root_.filePath(name);
+    QDir().mkpath(dir);
+    int n = 0;
+    for (const QString& f : images)
+        writeImage(dir + "/" + f, 64 + 16 * n++, 48);
+    return dir;
+}
+
+QString Project::makeGt(const QString& folder, bool three)
+{
+    std::unique_ptr<Labeling> l(new Labeling);
+    const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    for (const QString& f : files) {
+        l->frame_names.push_back(f);
+        l->frames.insert(f, Frame());
+    }
+    l->frames[files[0]].push_back(makeObject("car", 0, cv::Rect(2, 3, 20, 10)));
+    l->frames[files[0]].push_back(makeObject("person", 1, cv::Rect(5, 6, 7, 8)));
+    l->frames[files[1]].push_back(makeObject("car", 0, cv::Rect(1, 1, 9, 9)));
+    if (three)
+        l->frames[files[1]].push_back(makeObject("bus", 2, cv::Rect(3, 3, 9, 9)));
+    const QString path = folder + (three ? "/three.gt" : "/two.gt");
+    [&] { QVERIFY(l->save_gt(path)); }();
+    return path;
+}
+
+void Project::listing()
+{
+    const QString dir = makeFolder("listing", {"b.png", "A.jpg", "c.TIF", "d.Jpg", ".hidden.png", "sub/z.png"});
+    QVERIFY(testsupport::writeFile(dir + "/notes.txt", "not an image\n"));
+    d_->loadPrjoject(dir);
+
+    QCOMPARE(names(d_.get()), (std::vector<QString>{"A.jpg", "b.png", "c.TIF", "d.Jpg"}));
+    QCOMPARE(d_->image_files.size(), 4);
+    QCOMPARE(d_->frame_count, 4);
+    QCOMPARE(d_->labeling.frames.size(), 4);
+    for (const QString& n : names(d_.get()))
+        QVERIFY(d_->labeling.frames.value(n).empty());
+    QCOMPARE(d_->ui->lineEdit_frameStatus->text(), QString("1/4"));
+    QCOMPARE(d_->ui->horizontalSlider_frame->value(), 1);
+    QCOMPARE(d_->ui->horizontalSlider_frame->maximum(), 4);
+    QCOMPARE(d_->ui->label_img_name->text(), QString("A.jpg"));
+    QCOMPARE(d_->ui->label_prj_path->text(), dir);
+    QCOMPARE(d_->prj_path, dir);
+    QCOMPARE(d_->cur_index, 0);
+    QCOMPARE(d_->cur_image.cols, 80); // A.jpg was the second image written
+    QCOMPARE(d_->display_image.cols, 80);
+    QVERIFY(d_->im_window_timer->isActive());
+    QCOMPARE(d_->im_window_timer->interval(), 10);
+    QVERIFY(!d_->ui->label_img->pixmap(Qt::ReturnByValue).isNull());
+
+    // A second folder keeps the classes of the first.
+    d_->labeling.add_class("car");
+    const QString other = makeFolder("listing2", {"x.png", "y.bmp"});
+    d_->loadPrjoject(other);
+    QCOMPARE(names(d_.get()), (std::vector<QString>{"x.png", "y.bmp"}));
+    QCOMPARE(d_->ui->lineEdit_frameStatus->text(), QString("1/2"));
+    QCOMPARE(int(d_->labeling.classes.size()), 1);
+}
+
+void Project::loadImagesButton()
+{
+    const QString dir = makeFolder("button", {"one.png", "two.png"});
+    chooseInFileDialog(dir);
+    d_->ui->pushButton_loadImages->click();
+    QCOMPARE(d_->prj_path, dir);
+    QCOMPARE(d_->frame_count, 2);
+
+    // Cancelled: nothing changes.
+    chooseInFileDialog(QString());
+    d_->ui->pushButton_loadImages->click();
+    QCOMPARE(d_->prj_path, dir);
+    QCOMPARE(d_->frame_count, 2);
+}
+
+void Project::emptyFolderKeepsProject()
+{
+    const QString dir = makeFolder("full", {"a.png", "b.png", "c.png"});
+    const QString empty = makeFolder("empty", {});
+    d_->loadPrjoject(dir);
+    d_->labeling.frames["b.png"].push_back(makeObject("car", 0, cv::Rect(1, 1, 5, 5)));
+
+    d_->loadPrjoject(empty);
+    QCOMPARE(d_->prj_path, empty);
+    QCOMPARE(d_->ui->label_prj_path->text(), empty);
+    QCOMPARE(d_->ui->label_img_name->text(), QString(""));
+    // The open project stays whole: listing, labels, count, redraw.
+    QCOMPARE(d_->image_files.size(), 3);
+    QCOMPARE(names(d_.get()), (std::vector<QString>{"a.png", "b.png", "c.png"}));
+    QCOMPARE(int(d_->labeling.frames.value("b.png").size()), 1);
+    QCOMPARE(d_->frame_count, 3);
+    QVERIFY(d_->im_window_timer->isActive());
+
+    d_->ui->horizontalSlider_frame->setValue(3);
+    QCOMPARE(d_->cur_index, 2);
+    QCOMPARE(d_->ui->label_img_name->text(), QString("c.png"));
+    QCOMPARE(d_->cur_image.cols, 64 + 32);
+}
+
+void Project::navigation()
+{
+    const QString dir = makeFolder("nav", {"a.png", "b.png", "c.png"});
+    d_->loadPrjoject(dir);
+    QSlider* slider = d_->ui->horizontalSlider_frame;
+
+    d_->clicked_points = {cv::Point(1, 1), cv::Point(2, 2)};
+    d_->labeling.active_object = 0;
+    slider->setValue(2);
+    QCOMPARE(d_->ui->lineEdit_frameStatus->text(), QString("2/3"));
+    QCOMPARE(d_->cur_index, 1);
+    QCOMPARE(d_->ui->label_img_name->text(), QString("b.png"));
+    QCOMPARE(d_->cur_image.cols, 80);
+    QCOMPARE(d_->display_image.cols, 80);
+    QVERIFY(d_->clicked_points.empty());
+    QCOMPARE(d_->labeling.active_object, -1);
+
+    // At either end an arrow only empties the clicked points.
+    slider->setValue(1);
+    d_->clicked_points = {cv::Point(1, 1)};
+    d_->labeling.active_object = 0;
+    d_->ui->pushButton_prev->click();
+    QCOMPARE(slider->value(), 1);
+    QCOMPARE(d_->cur_index, 0);
+    QVERIFY(d_->clicked_points.empty());
+    QCOMPARE(d_->labeling.active_object, 0);
+
+    d_->ui->pushButton_next->click();
+    d_->ui->pushButton_next->click();
+    QCOMPARE(slider->value(), 3);
+    QCOMPARE(d_->ui->lineEdit_frameStatus->text(), QString("3/3"));
+    d_->clicked_points = {cv::Point(1, 1)};
+    d_->ui->pushButton_next->click();
+    QCOMPARE(slider->value(), 3);
+    QCOMPARE(d_->cur_index, 2);
+    QVERIFY(d_->clicked_points.empty());
+
+    d_->ui->pushButton_prev->click();
+    QCOMPARE(d_->cur_index, 1);
+    QCOMPARE(d_->ui->label_img_name->text(), QString("b.png"));
+
+    // An index outside the list is refused: nothing read, nothing stored.
+    const cv::Mat before = d_->cur_image.clone();
+    QVERIFY(d_->getFrame(3, true).empty());
+    QVERIFY(d_->getFrame(-1, true).empty());
+    QCOMPARE(d_->ui->label_img_name->text(), QString("b.png"));
+    QCOMPARE(d_->cur_image.cols, before.cols);
+}
+
+void Project::buttonEnabling()
+{
+    // Before any folder the slider is off.
+    QMetaObject::invokeMethod(d_.get(), "loopTimerUpdateTrainWindow");
+    QVERIFY(!d_->ui->horizontalSlider_frame->isEnabled());
+
+    d_->loadPrjoject(makeFolder("enable", {"a.png", "b.png", "c.png"}));
+    QMetaObject::invokeMethod(d_.get(), "loopTimerUpdateTrainWindow");
+    QVERIFY(d_->ui->horizontalSlider_frame->isEnabled());
+
+    d_->show();
+    d_->ui->tabWidget->setCurrentIndex(0);
+    QMetaObject::invokeMethod(d_.get(), "loopTimerUpdateImWindow");
+    QVERIFY(!d_->ui->pushButton_prev->isEnabled());
+    QVERIFY(d_->ui->pushButton_next->isEnabled());
+    d_->ui->horizontalSlider_frame->setValue(2);
+    QMetaObject::invokeMethod(d_.get(), "loopTimerUpdateImWindow");
+    QVERIFY(d_->ui->pushButton_prev->isEnabled());
+    QVERIFY(d_->ui->pushButton_next->isEnabled());
+    d_->ui->horizontalSlider_frame->setValue(3);
+    QMetaObject::invokeMethod(d_.get(), "loopTimerUpdateImWindow");
+    QVERIFY(d_->ui->pushButton_prev->isEnabled());
+    QVERIFY(!d_->ui->pushButton_next->isEnabled());
+    d_->hide();
+}
+
+void Project::unreadableImage()
+{
+    const QString dir = makeFolder("bad", {"a.png"});
+    QVERIFY(testsupport::writeFile(dir + "/bad.png", "this is text, not a picture\n"));
+    d_->loadPrjoject(dir);
+    QCOMPARE(names(d_.get()), (std::vector<QString>{"a.png", "bad.png"}));
+    d_->ui->horizontalSlider_frame->setValue(2);
+    QCOMPARE(d_->ui->label_img_name->text(), QString("Image error : bad.png"));
+    QCOMPARE(d_->cur_image.cols, 240);
+    QCOMPARE(d_->cur_image.rows, 320);
+    QCOMPARE(d_->cur_image.type(), CV_8UC3);
+    QCOMPARE(cv::countNonZero(d_->cur_image.reshape(1)), 0);
+    // Also as the first image of a folder.
+    const QString only = makeFolder("badonly", {});
+    QVERIFY(testsupport::writeFile(only + "/x.jpg", ""));
+    d_->loadPrjoject(only);
+    QCOMPARE(d_->ui->label_img_name->text(), QString("Image error : x.jpg"));
+    QCOMPARE(d_->cur_image.size(), cv::Size(240, 320));
+}
+
+void Project::loadGroundTruth()
+{
+    const QString dir = makeFolder("gt", {"a.png", "b.png", "c.png"});
+    const QString gt = makeGt(dir, false);
+    d_->loadPrjoject(dir);
+    for (const char* n : {"one", "two", "three", "four", "five"})
+        d_->label_dialog.setLabelItemp(n);
+
+    chooseInFileDialog(gt);
+    d_->ui->pushButton_LoadGT->click();
+    QCOMPARE(d_->labeling.classes, (std::vector<QString>{"car", "person"}));
+    QCOMPARE(int(d_->labeling.frames.value("a.png").size()), 2);
+    QCOMPARE(int(d_->labeling.frames.value("b.png").size()), 1);
+    QCOMPARE(pickerRows(d_->label_dialog), (QStringList{"0:car", "1:person"}));
+    QCOMPARE(d_->label_dialog.row_count, 2);
+    QCOMPARE(d_->label_dialog.ui->tableWidget->horizontalHeaderItem(0)->text(), QString("Index"));
+    QCOMPARE(d_->gt_path, gt);
+
+    // Cancelled: nothing changes.
+    chooseInFileDialog(QString());
+    d_->ui->pushButton_LoadGT->click();
+    QCOMPARE(d_->gt_path, gt);
+    QCOMPARE(int(d_->labeling.classes.size()), 2);
+}
+
+void Project::loadGroundTruthRefusesBrokenFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("broken JSON") << QByteArray("[{\"filename\": ");
+    QTest::newRow("empty file") << QByteArray();
+    QTest::newRow("text") << QByteArray("car 1 2 3 4\n");
+}
+
+void Project::loadGroundTruthRefusesBrokenFile()
+{
+    QFETCH(QByteArray, content);
+    const QString dir = makeFolder("gtbroken", {"a.png", "b.png"});
+    const QString good = makeGt(dir, false);
+    d_->loadPrjoject(dir);
+    chooseInFileDialog(good);
+    d_->ui->pushButton_LoadGT->click();
+    QCOMPARE(int(d_->labeling.frames.value("a.png").size()), 2);
+
+    const QString bad = dir + "/broken.gt";
+    QVERIFY(testsupport::writeFile(bad, content));
+    QString text;
+    chooseInFileDialog(bad, [&text] { answerBox(QMessageBox::Ok, &text); });
+    d_->ui->pushButton_LoadGT->click();
+    QCOMPARE(text, "Cannot read ground truth: " + bad);
+    // Labels, picker and path as they were.
+    QCOMPARE(int(d_->labeling.frames.value("a.png").size()), 2);
+    QCOMPARE(d_->labeling.classes, (std::vector<QString>{"car", "person"}));
+    QCOMPARE(pickerRows(d_->label_dialog), (QStringList{"0:car", "1:person"}));
+    QCOMPARE(d_->gt_path, good);
+}
+
+void Project::restoreRefillsPicker()
+{
+    const QString dir = makeFolder("restore", {"a.png", "b.png"});
+    const QString gt = makeGt(dir, true);
+    for (const char* n : {"one", "two", "three", "four", "five"})
+        d_->label_dialog.setLabelItemp(n);
+    d_->restoreState(QJsonObject{{"prj_path", dir}, {"gt_path", gt}});
+    QCOMPARE(d_->frame_count, 2);
+    QCOMPARE(d_->labeling.classes, (std::vector<QString>{"car", "person", "bus"}));
+    QCOMPARE(pickerRows(d_->label_dialog), (QStringList{"0:car", "1:person", "2:bus"}));
+    QCOMPARE(d_->label_dialog.ui->tableWidget->horizontalHeaderItem(1)->text(), QString("Label"));
+}
+
+void Project::saveGroundTruthNames_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("train") << "train" << "train.gt";
+    QTest::newRow("x.gt") << "x.gt" << "x.gt";
+    QTest::newRow("gt") << "gt" << "gt.gt";
+    QTest::newRow("a.GT") << "a.GT" << "a.GT.gt";
+}
+
+void Project::saveGroundTruthNames()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, written);
+    const QString dir = makeFolder("save_" + typed, {"a.png", "b.png"});
+    d_->loadPrjoject(dir);
+    d_->labeling.add_class("car");
+    d_->labeling.frames["b.png"].push_back(makeObject("car", 0, cv::Rect(1, 2, 3, 4)));
+
+    chooseInFileDialog(dir + "/" + typed);
+    d_->ui->pushButton_saveGT->click();
+    const QString path = dir + "/" + written;
+    QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+    QCOMPARE(d_->gt_path, path);
+    const QJsonArray a = QJsonDocument::fromJson(testsupport::readFile(path)).array();
+    QCOMPARE(a.size(), 2);
+    QCOMPARE(a[1].toObject()["obj_array"].toArray().size(), 1);
+}
+
+void Project::saveGroundTruthAsksBeforeReplacing_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("No") << int(QMessageBox::No) << false;
+    QTest::newRow("Yes") << int(QMessageBox::Yes) << true;
+}
+
+void Project::saveGroundTruthAsksBeforeReplacing()
+{
+    QFETCH(int, answer);
+    QFETCH(bool, replaced);
+    const QString dir = makeFolder(QString("replace_%1").arg(answer), {"a.png"});
+    d_->loadPrjoject(dir);
+    const QString target = dir + "/train.gt";
+    QVERIFY(testsupport::writeFile(target, "old content\n"));
+    d_->gt_path = "/before.gt";
+
+    QString text;
+    chooseInFileDialog(dir + "/train", [&text, answer] { answerBox(QMessageBox::StandardButton(answer), &text); });
+    d_->ui->pushButton_saveGT->click();
+    QCOMPARE(text, QString("train.gt already exists.\nDo you want to replace it?"));
+    QCOMPARE(testsupport::readFile(target) != QByteArray("old content\n"), replaced);
+    QCOMPARE(d_->gt_path, replaced ? target : QString("/before.gt"));
+}
+
+void Project::saveGroundTruthFailure()
+{
+    const QString dir = makeFolder("savefail", {"a.png"});
+    d_->loadPrjoject(dir);
+    // "sub.gt" is a folder: the save cannot write it.
+    QVERIFY(QDir().mkpath(dir + "/sub.gt"));
+    d_->gt_path = "/before.gt";
+    QString question, failure;
+    chooseInFileDialog(dir + "/sub", [&question, &failure] {
+        onNext<QMessageBox>([&question, &failure](QMessageBox* box) {
+            question = box->text();
+            box->button(QMessageBox::Yes)->click();
+            answerBox(QMessageBox::Ok, &failure); // the failure follows the question
+        });
+    });
+    d_->ui->pushButton_saveGT->click();
+    QCOMPARE(question, QString("sub.gt already exists.\nDo you want to replace it?"));
+    QCOMPARE(failure, "Failed to save ground truth: " + dir + "/sub.gt");
+    QCOMPARE(d_->gt_path, QString("/before.gt"));
+}
+
+void Project::close()
+{
+    d_->show();
+    QVERIFY(d_->isVisible());
+    d_->ui->pushButton_close->click();
+    QVERIFY(d_->isHidden());
+}
+
+QTEST_MAIN(Project)
+#include "test_project.moc"

@@ -1,0 +1,155 @@
+// What the 2018 engine cannot build, and what no engine can train.
+
+#include "network_check.h"
+#include "training_fixture.h"
+
+#include <QtTest>
+
+using namespace nomu_ros;
+
+class TstNetworkCheck : public QObject {
+    Q_OBJECT
+private slots:
+    void legacyEngineLimits_data();
+    void legacyEngineLimits();
+    void descriptionProblems_data();
+    void descriptionProblems();
+    void maxBatchesKnobRewritesOnlyTheNetSection();
+    void trainerTemplatesOnTheLegacyEngine_data();
+    void trainerTemplatesOnTheLegacyEngine();
+};
+
+namespace {
+
+QString replaced(QString text, const QString& from, const QString& to)
+{
+    const int at = text.indexOf(from);
+    Q_ASSERT(at >= 0);
+    return text.replace(at, from.size(), to);
+}
+
+QString fastestLikeBlock()
+{
+    // Grouped (depthwise) convolution, dropout and shortcut, as the Fastest layout uses.
+    return "[convolutional]\nbatch_normalize=1\nfilters=8\nsize=3\ngroups=8\nstride=1\npad=1\nactivation=leaky\n\n"
+           "[dropout]\nprobability=.15\n\n[shortcut]\nfrom=-2\nactivation=linear\n\n";
+}
+
+} // namespace
+
+void TstNetworkCheck::legacyEngineLimits_data()
+{
+    QTest::addColumn<QString>("cfg");
+    QTest::addColumn<QString>("feature"); // empty: buildable
+    QTest::addColumn<int>("line");
+
+    const QString nomued = fixture::nomuedDetCfg(52, 64, 8, 500200, 2);
+    QTest::newRow("NomuedDet-52") << nomued << "" << 0;
+    QTest::newRow("V4-tiny-like route groups") << fixture::groupedRouteCfg(2) << "groups in [route]" << 27;
+    QTest::newRow("route groups=1") << replaced(fixture::groupedRouteCfg(2), "groups=2", "groups=1") << "" << 0;
+    QTest::newRow("mish") << replaced(nomued, "activation=leaky", "activation=mish") << "activation=mish" << 26;
+    QTest::newRow("swish") << replaced(nomued, "activation=leaky", "activation = swish") << "activation=swish" << 26;
+    QTest::newRow("new_coords") << nomued + "new_coords=1\n" << "new_coords in [yolo]" << 91;
+    QTest::newRow("new_coords off") << nomued + "new_coords=0\n" << "" << 0;
+    QTest::newRow("unknown section") << nomued + "\n[sam]\nfrom=-2\n" << "section [sam]" << 92;
+    QTest::newRow("grouped convolution, dropout") << replaced(nomued, "[maxpool]", fastestLikeBlock() + "[maxpool]")
+                                                  << "" << 0;
+    QTest::newRow("comment mentions mish") << "# activation=mish\n" + nomued << "" << 0;
+}
+
+void TstNetworkCheck::legacyEngineLimits()
+{
+    QFETCH(QString, cfg);
+    QFETCH(QString, feature);
+    QFETCH(int, line);
+    const NetworkProblem p = findLegacyEngineProblem(parseCfg(cfg.toStdString()));
+    QCOMPARE(p.found, !feature.isEmpty());
+    QCOMPARE(QString::fromStdString(p.feature), feature);
+    if (p.found)
+        QCOMPARE(p.line, line);
+}
+
+void TstNetworkCheck::descriptionProblems_data()
+{
+    QTest::addColumn<QString>("cfg");
+    QTest::addColumn<int>("dataClasses");
+    QTest::addColumn<QString>("problem"); // a part of the problem text; empty: usable
+
+    const QString nomued = fixture::nomuedDetCfg(52, 64, 8, 500200, 2);
+    QTest::newRow("usable") << nomued << 2 << "";
+    QTest::newRow("enciphered body") << "[net]\nwidth=128\n<-<+>->AwLx3f9a" << 2 << "enciphered";
+    QTest::newRow("classes differ") << fixture::nomuedDetCfg(52, 64, 8, 500200, 3) << 2
+                                    << "has classes=3 but the data file has classes = 2";
+    QTest::newRow("classes=-1") << fixture::nomuedDetCfg(52, 64, 8, 500200, -1) << 2 << "classes=-1";
+    QTest::newRow("no [net]") << replaced(nomued, "[net]", "[convolutional]") << 2 << "no [net]";
+    QTest::newRow("no detection layer") << nomued.left(nomued.indexOf("[yolo]")) << 2 << "no detection layer";
+    QTest::newRow("empty") << "" << 2 << "no [net]";
+}
+
+void TstNetworkCheck::descriptionProblems()
+{
+    QFETCH(QString, cfg);
+    QFETCH(int, dataClasses);
+    QFETCH(QString, problem);
+    const std::string text = cfg.toStdString();
+    const QString got = QString::fromStdString(findDescriptionProblem(text, parseCfg(text), dataClasses));
+    if (problem.isEmpty())
+        QVERIFY2(got.isEmpty(), qPrintable(got));
+    else
+        QVERIFY2(got.contains(problem), qPrintable(got));
+}
+
+void TstNetworkCheck::maxBatchesKnobRewritesOnlyTheNetSection()
+{
+    const std::string cfg = fixture::nomuedDetCfg(52, 64, 8, 500200, 2).toStdString() + "max_batches=7\n";
+    const std::string out = withMaxBatches(cfg, 20);
+    const auto sections = parseCfg(out);
+    QCOMPARE(QString::fromStdString(*sections.front().find("max_batches")), QString("20"));
+    QCOMPARE(QString::fromStdString(*sections.back().find("max_batches")), QString("7"));
+    QCOMPARE(std::count(out.begin(), out.end(), '\n'), std::count(cfg.begin(), cfg.end(), '\n'));
+
+    const std::string without = "[net]\nbatch=4\n\n[yolo]\nclasses=1\n";
+    const auto added = parseCfg(withMaxBatches(without, 3));
+    QCOMPARE(QString::fromStdString(*added.front().find("max_batches")), QString("3"));
+    QCOMPARE(QString::fromStdString(*added.front().find("batch")), QString("4"));
+}
+
+// Which of the trainer's templates Debian's darknet trains as written: the
+// CPU demonstration depends on the Fastest and NomuedDet families passing.
+void TstNetworkCheck::trainerTemplatesOnTheLegacyEngine_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("feature"); // empty: the 2018 engine builds it
+
+    for (const char* m : {"NomuedDet-52", "NomuedDet-104", "NomuedDet-208", "NomuedDet-416", "Fastest-1.1-320",
+                          "Fastest-1.1-XL-320", "Fastest-1.1-XL-640", "V2", "V2-tiny", "V3", "V3-tiny"})
+        QTest::newRow(m) << m << "";
+    for (const char* m : {"V4-tiny", "V4-tiny-64", "V4-tiny-128", "V4-tiny-256", "NomuedDet2-128", "NomuedDet2-256",
+                          "NomuedDet2-512", "KVTRDet-128", "KVTRDet-256", "KVTRDet-512"})
+        QTest::newRow(m) << m << "groups in [route]";
+    QTest::newRow("V4") << "V4" << "activation=mish";
+    QTest::newRow("V7") << "V7" << "activation=swish";
+    for (const char* m : {"V7-tiny", "V7-tiny-64", "V7-tiny-128", "V7-tiny-256"})
+        QTest::newRow(m) << m << "new_coords in [yolo]";
+}
+
+void TstNetworkCheck::trainerTemplatesOnTheLegacyEngine()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, feature);
+    QFile f(QString(NOMU_TEST_TEMPLATE_DIR) + "/" + model + "/yolo-train-template.cfg");
+    QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(f.fileName()));
+    // Filled as the trainer fills it for 2 classes (the protected families'
+    // templates are clear text; their marker lines are comments).
+    QString text = QString::fromUtf8(f.readAll());
+    text.replace("@@@@", "2").replace("$$$$", model.startsWith("V2") ? "35" : "21");
+    text.replace("$$batch$$", "64").replace("$$subdivisions$$", "8");
+    const std::string cfg = text.toStdString();
+    const auto sections = parseCfg(cfg);
+    QCOMPARE(QString::fromStdString(findLegacyEngineProblem(sections).feature), feature);
+    const QString problem = QString::fromStdString(findDescriptionProblem(cfg, sections, 2));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+QTEST_GUILESS_MAIN(TstNetworkCheck)
+#include "tst_network_check.moc"
