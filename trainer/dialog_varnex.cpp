@@ -128,15 +128,19 @@ void DialogVarnex::show_log(QString text)
     status_line::replace_file(kStatusLogPath, status_line::shell_quote_removed(text));
 }
 
+// SIGTERM first; a training that has not ended after 10 s is killed. The
+// deciphered description of the run goes with it.
 void DialogVarnex::stop_training_and_wait()
 {
-    if (train_process.state() == QProcess::NotRunning)
-        return;
-    train_process.terminate();
-    if (!train_process.waitForFinished(10000)) {
-        train_process.kill();
-        train_process.waitForFinished(5000);
+    if (train_process.state() != QProcess::NotRunning) {
+        train_process.terminate();
+        if (!train_process.waitForFinished(10000)) {
+            train_process.kill();
+            train_process.waitForFinished(5000);
+        }
     }
+    if (train_process.state() == QProcess::NotRunning)
+        deciphered_cfg_dir.reset();
 }
 
 void DialogVarnex::showEvent(QShowEvent*) {}

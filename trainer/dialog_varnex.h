@@ -29,11 +29,13 @@
 #include <QMutex>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <opencv2/core.hpp>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace Ui {
@@ -162,6 +164,16 @@ public:
     // One stderr line per kind of redraw failure (the redraw goes on).
     void report_redraw_error(const char* what);
     QString last_redraw_error;
+
+    // ---- training run (added with the training run control)
+    // The private folder (mode 0700) that holds the deciphered copy of a
+    // protected network description as "train.cfg" while its training runs;
+    // removed when the process has ended.
+    std::unique_ptr<QTemporaryDir> deciphered_cfg_dir;
+    // Test seam of the train operation's "override parameters" step: when set,
+    // it is called with the model, the class count and the data folder in
+    // place of generate_cfg_file.
+    std::function<void(const QString& model, int classes, const QString& data_dir)> override_cfg_hook;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

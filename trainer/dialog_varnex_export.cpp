@@ -4,6 +4,28 @@
 #include "dialog_varnex.h"
 #include "ui_dialog_varnex.h"
 
+#include "model_export.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+
+// A message box without parent or title that shows only the text, run
+// modally.
+void message(const QString& text)
+{
+    QMessageBox box;
+    box.setText(text);
+    box.exec();
+}
+
+const QFileDialog::Options kFolderOptions =
+    QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks | QFileDialog::DontUseNativeDialog;
+
+} // namespace
+
 void DialogVarnex::on_checkBox_use_default_wg_stateChanged(int state)
 {
     if (state != Qt::Unchecked) {
@@ -17,8 +39,20 @@ void DialogVarnex::on_checkBox_use_default_wg_stateChanged(int state)
     }
 }
 
-// Picks a start-weights file. Not built yet: does nothing.
-void DialogVarnex::on_pushButton_weight_clicked() {}
+// Picks a start-weights file; the next dialog opens at the file picked.
+void DialogVarnex::on_pushButton_weight_clicked()
+{
+    if (last_weight_dir.isEmpty())
+        last_weight_dir = train_dir;
+    const QString file = QFileDialog::getOpenFileName(this, "Load Ground Truth", last_weight_dir,
+                                                      "Weight File (*.backup *.weights)", nullptr,
+                                                      QFileDialog::DontUseNativeDialog);
+    if (file.isEmpty())
+        return;
+    weight_path = file;
+    last_weight_dir = file;
+    ui->label_wg_text_2->setText(file);
+}
 
 void DialogVarnex::on_checkBox_use_other_location_stateChanged(int state)
 {
@@ -34,9 +68,42 @@ void DialogVarnex::on_checkBox_use_other_location_stateChanged(int state)
     }
 }
 
-// Picks an existing training folder. Not built yet: does nothing.
-void DialogVarnex::on_pushButton_Browse_Train_File_clicked() {}
+// Picks an existing training folder: it must hold "data/obj.data" and
+// "data/train.cfg".
+void DialogVarnex::on_pushButton_Browse_Train_File_clicked()
+{
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, "Select Folder to Export Training File", train_dir, kFolderOptions);
+    if (folder.isEmpty())
+        return;
+    if (!QFile::exists(folder + "/data/obj.data")) {
+        message("obj.data is missing");
+    } else if (!QFile::exists(folder + "/data/train.cfg")) {
+        message("train.cfg is missing");
+    } else {
+        ui->label_Generate_text->setText(folder);
+        train_dir = folder;
+    }
+}
 
-// Copies the trained model into a folder of the user's choice. Not built yet:
-// does nothing.
-void DialogVarnex::on_pushButton_Export_clicked() {}
+// Copies the trained model ("obj.names", "test.cfg", the last backup as
+// "train.weights") into a folder of the user's choice; what is missing or
+// could not be written is shown in one message.
+void DialogVarnex::on_pushButton_Export_clicked()
+{
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, "Select Folder to Export Train File", train_dir, kFolderOptions);
+    if (folder.isEmpty())
+        return;
+    // An empty text names no training folder (it would read from "/data").
+    QString training_folder = ui->label_Generate_text->text();
+    if (training_folder.isEmpty())
+        training_folder = "No path selected";
+    if (is_training_data_folder(training_folder, folder)) {
+        message("Cannot export into the training data folder");
+        return;
+    }
+    const QString text = export_model(training_folder, folder);
+    if (!text.isEmpty())
+        message(text);
+}

@@ -108,7 +108,12 @@ void StartupRuns::runModes()
         QVERIFY(!err.contains("read json error"));
 
     QVERIFY(!QFileInfo::exists(kLog));
-    QVERIFY(QFileInfo(kStop).isFile());
+    // Start-up touches the stop file; the word "train", when it is looked at
+    // (before any "gen"), starts a train operation, which removes it again.
+    const int train = args.indexOf("train");
+    const int gen = args.indexOf("gen");
+    const bool trainRan = train >= 0 && (gen < 0 || train < gen);
+    QCOMPARE(QFileInfo(kStop).isFile(), !trainRan);
     QVERIFY(QFileInfo(kGen).isDir());
 }
 

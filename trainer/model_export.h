@@ -1,0 +1,36 @@
+#pragma once
+// The export of a trained model: the three files the detection server loads,
+// copied from a training folder into a folder of the user's choice.
+//
+//   <training folder>/data/obj.names          -> <folder>/obj.names
+//   <training folder>/data/test.cfg           -> <folder>/test.cfg
+//   <training folder>/data/backup/train.backup -> <folder>/train.weights
+
+#include <QString>
+#include <QVector>
+
+struct ExportRow {
+    QString source;
+    QString target;
+};
+
+// The three rows for a training folder (as the dialog shows it) and a target
+// folder, in export order.
+QVector<ExportRow> export_rows(const QString& training_folder, const QString& target_folder);
+
+// True when the target folder is the training folder's own "data" folder
+// (compared as canonical paths, so links and "." do not hide it): exporting
+// there would replace the sources themselves.
+bool is_training_data_folder(const QString& training_folder, const QString& target_folder);
+
+// Copies `source` over `target` without ever losing the previous target: the
+// bytes go to a temporary file in the target's folder, which then replaces the
+// target in one rename. False when the copy could not be completed; the
+// previous target then stays as it was.
+bool replace_file_with_copy(const QString& source, const QString& target);
+
+// Copies every row whose source exists; the others are reported. Returns the
+// message for the user: one line per missing source ("<source> is missing")
+// and per failed copy ("<target> could not be written"), each ending in a line
+// feed, in row order; empty when all three were copied.
+QString export_model(const QString& training_folder, const QString& target_folder);
