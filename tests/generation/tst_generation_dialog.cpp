@@ -307,7 +307,7 @@ void TstGenerationDialog::generationOfAProject()
 }
 
 // While a generation lets events run, Generate, Load Images and Load GT do
-// nothing: no second generation removes "data", no folder or file dialog opens,
+// nothing: no second generation removes "data", no training starts, no folder or file dialog opens,
 // the ground truth is not reloaded.
 void TstGenerationDialog::commandsWaitForTheGeneration()
 {
@@ -337,9 +337,12 @@ void TstGenerationDialog::commandsWaitForTheGeneration()
             return;
         ++nested;
         d_->on_pushButton_GenerateTrainingFiles_clicked();
+        d_->on_pushButton_Train_clicked();
         QVERIFY(QMetaObject::invokeMethod(d_.get(), "on_pushButton_loadImages_clicked"));
         QVERIFY(QMetaObject::invokeMethod(d_.get(), "on_pushButton_LoadGT_clicked"));
     });
+    int trainingStarts = 0;
+    connect(&d_->train_process, &QProcess::started, [&trainingStarts]() { ++trainingStarts; });
     closer.start();
     poke.start();
     d_->on_pushButton_GenerateTrainingFiles_clicked();
@@ -348,6 +351,8 @@ void TstGenerationDialog::commandsWaitForTheGeneration()
 
     QVERIFY2(nested > 0, "no event ran during the generation");
     QCOMPARE(modals, 0);
+    QCOMPARE(trainingStarts, 0);
+    QCOMPARE(d_->train_process.state(), QProcess::NotRunning);
     QCOMPARE(listed(train.path()), 6);
     QCOMPARE(QDir(train.filePath("data/img")).entryList({"*.jpg"}, QDir::Files).size(), 6);
     QCOMPARE(d_->gt_path, gt);
