@@ -7,7 +7,6 @@
 #include "dialog_varnex.h"
 #include "ui_dialog_varnex.h"
 
-#include "stderr_capture.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -25,6 +24,9 @@
 
 namespace {
 
+using testsupport::StderrCapture;
+using testsupport::StdoutCapture;
+
 const QString kLog = "/tmp/varnex.log";
 
 QJsonObject parse(const QByteArray& text)
@@ -36,47 +38,6 @@ QString text(const QString& path)
 {
     return QString::fromUtf8(testsupport::readFile(path));
 }
-
-// Collects what is written to file descriptor 1 while it lives.
-class StdoutCapture {
-public:
-    StdoutCapture()
-    {
-        std::fflush(stdout);
-        saved_ = dup(1);
-        file_ = std::tmpfile();
-        dup2(fileno(file_), 1);
-    }
-    ~StdoutCapture()
-    {
-        restore();
-        std::fclose(file_);
-    }
-    QString take()
-    {
-        restore();
-        std::rewind(file_);
-        QByteArray bytes;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0)
-            bytes.append(buf, int(n));
-        return QString::fromUtf8(bytes);
-    }
-
-private:
-    void restore()
-    {
-        if (saved_ < 0)
-            return;
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-        saved_ = -1;
-    }
-    int saved_ = -1;
-    FILE* file_ = nullptr;
-};
 
 QJsonObject object_json(const QString& label, int x, int y, int w, int h)
 {

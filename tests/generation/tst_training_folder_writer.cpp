@@ -4,7 +4,6 @@
 #include "training_folder.h"
 #include "training_folder_writer.h"
 
-#include "stderr_capture.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -185,7 +184,7 @@ private slots:
         TrainingFolderWriter w(tmp.path(), {"a"});
         QVERIFY(w.prepare());
         QVERIFY(w.write_pair(image(64, 48), {box("a", 1, 1, 10, 10, 6, 6)}));
-        StderrCapture err;
+        testsupport::StderrCapture err;
         QVERIFY(!w.write_pair(cv::Mat(), Frame())); // nothing to resize
         // The folder of the images replaced by a file: nothing can be written
         // there (also as root).
