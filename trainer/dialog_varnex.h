@@ -100,7 +100,7 @@ public:
     // on to the next image; the points are emptied either way.
     void commit_or_advance();
     // Apostrophe: commits the clicked points (three or more); never moves on.
-    void commit_points();
+    bool commit_points(); // true when the points were committed
 
     // ---- object editing
     void addObject();

@@ -195,21 +195,11 @@ void DialogVarnex::DrawLine(cv::Mat& image, cv::Point from, cv::Point to, cv::Sc
 
 void DialogVarnex::commit_or_advance()
 {
-    size_t n = 0;
-    {
-        QMutexLocker lock(&mutex);
-        pending_rect = cv::boundingRect(clicked_points);
-        n = clicked_points.size();
-    }
-    if (n >= 3)
-        addObject();
-    else
+    if (!commit_points())
         ui->horizontalSlider_frame->setValue(ui->horizontalSlider_frame->value() + 1);
-    QMutexLocker lock(&mutex);
-    clicked_points.clear();
 }
 
-void DialogVarnex::commit_points()
+bool DialogVarnex::commit_points()
 {
     size_t n = 0;
     {
@@ -221,6 +211,7 @@ void DialogVarnex::commit_points()
         addObject();
     QMutexLocker lock(&mutex);
     clicked_points.clear();
+    return n >= 3;
 }
 
 // Only Enter acts, and only on the Labeling tab. The event never reaches the

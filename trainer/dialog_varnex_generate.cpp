@@ -5,16 +5,143 @@
 #include "ui_dialog_varnex.h"
 
 #include "dataset_generator.h"
+#include "dialog_dataset_gen.h"
 #include "training_folder.h"
+#include "training_folder_writer.h"
 
-// Generates the training folder, when one was chosen. Not built yet:
-// generates nothing.
-void DialogVarnex::on_pushButton_GenerateTrainingFiles_clicked() {}
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMutexLocker>
 
-// Rebuilds "data" in `trainDir`. Not built yet: writes nothing.
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Why a generation did not run: one line on stderr, and a message box when a
+// user is looking at the dialog (never in a run without a window, where
+// nobody could answer it).
+void report_not_generated(QWidget* dialog, const QString& line, const QString& message)
+{
+    std::fprintf(stderr, "[Varnex] : %s\n", line.toUtf8().constData());
+    std::fflush(stderr);
+    if (dialog->isVisible()) {
+        QMessageBox box;
+        box.setText(message);
+        box.exec();
+    }
+}
+
+} // namespace
+
+// Generates the training folder, when one was chosen, with Generate and the
+// model box disabled while it runs.
+void DialogVarnex::on_pushButton_GenerateTrainingFiles_clicked()
+{
+    // A generation lets events run, and the launcher's "gen" button calls this
+    // slot directly: a nested generation would remove "data" while it is
+    // being written.
+    if (generating)
+        return;
+    ui->pushButton_GenerateTrainingFiles->setEnabled(false);
+    ui->comboBox_model->setEnabled(false);
+
+    const QString dir = train_dir;
+    if (!training_folder_chosen(dir, ui->label_Generate_text->text(), QDir::homePath())) {
+        report_not_generated(this,
+                             "no training folder chosen (state key \"path_gen\" or Browse Training File): "
+                             "nothing generated",
+                             "Please select training file location");
+    } else if (!QFileInfo(dir).isDir()) {
+        report_not_generated(this, "training folder " + dir + " does not exist: nothing generated",
+                             "The training folder does not exist:\n" + dir);
+    } else {
+        generating = true;
+        generate_trainingFile(dir);
+        ui->label_Generate_text->setText(dir);
+    }
+
+    generating = false;
+    ui->pushButton_GenerateTrainingFiles->setEnabled(true);
+    ui->comboBox_model->setEnabled(true);
+}
+
+// Rebuilds "data" in `trainDir`: every image of the project and, with "Auto
+// Gen", its augmented samples, one pair at a time; then the lists and the
+// network descriptions. Events run after every pair and every image.
 void DialogVarnex::generate_trainingFile(QString trainDir)
 {
-    Q_UNUSED(trainDir);
+    if (!QFileInfo(trainDir).isDir()) {
+        std::fprintf(stderr, "[Varnex] : training folder %s does not exist: nothing generated\n",
+                     trainDir.toUtf8().constData());
+        return;
+    }
+
+    // The class list of the whole run: obj.names, the class count and every
+    // label line agree even if a class is added while events run.
+    std::vector<QString> classes;
+    {
+        QMutexLocker lock(&mutex);
+        classes = labeling.classes;
+    }
+    TrainingFolderWriter writer(trainDir, classes);
+    if (!writer.prepare()) {
+        std::fprintf(stderr, "[Varnex] : cannot create %s: nothing generated\n",
+                     QFile::encodeName(writer.img_dir()).constData());
+        return;
+    }
+
+    const int n = frame_count;
+    ui->progressBar->setValue(0);
+    for (int i = 0; i < n; ++i) {
+        // The listing and the names must both hold image i (they always do
+        // after a folder was opened; never read past either).
+        if (i >= image_files.size())
+            break;
+        ui->horizontalSlider_frame->setValue(i + 1);
+        cur_index = i;
+        const cv::Mat image = getFrame(i, true);
+
+        Frame frame;
+        bool named = false;
+        {
+            QMutexLocker lock(&mutex);
+            if (i < static_cast<int>(labeling.frame_names.size())) {
+                frame = labeling.frames[labeling.frame_names[static_cast<size_t>(i)]];
+                named = true;
+            }
+        }
+        if (!named)
+            break;
+
+        if (!image.empty()) {
+            writer.write_pair(image, frame, ui->groupBox_export_segment->isChecked(), ui->spinBox_seg_size->value());
+            QCoreApplication::processEvents();
+            if (ui->groupBox_auto_gen->isChecked()) {
+                dataset_generator->dialog->for_each_auto_gen(image, frame, [&](AugmentedSample sample) {
+                    writer.write_pair(sample.first, sample.second, ui->groupBox_export_segment->isChecked(),
+                                      ui->spinBox_seg_size->value());
+                    sample = AugmentedSample();
+                    QCoreApplication::processEvents();
+                    return true;
+                });
+            }
+        }
+
+        ui->progressBar->setValue((i + 1) * 100 / n);
+        show_log(gen_progress_text(ui->progressBar->value()));
+        QCoreApplication::processEvents();
+    }
+
+    writer.finish();
+    if (writer.pairs_not_written() > 0)
+        std::fprintf(stderr, "[Varnex] : %d of %d pairs could not be written; they are left out of train.txt\n",
+                     writer.pairs_not_written(), writer.pairs());
+
+    generate_cfg_file(ui->comboBox_model->currentText(), static_cast<int>(classes.size()), writer.data_dir());
 }
 
 // Removes a folder with its content, never through a symbolic link.

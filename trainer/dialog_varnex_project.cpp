@@ -26,6 +26,8 @@ const QStringList kImageFilters = {"*.jpg",  "*.JPG",  "*.bmp",  "*.BMP",  "*.pn
 
 void DialogVarnex::on_pushButton_loadImages_clicked()
 {
+    if (generating)
+        return; // a generation lets events run and reads this project until it ends
     const QString dir =
         QFileDialog::getExistingDirectory(this, tr("Open Images Directory"), prj_path,
                                           QFileDialog::DontResolveSymlinks | QFileDialog::DontUseNativeDialog);
@@ -153,6 +155,8 @@ void DialogVarnex::refill_class_picker()
 
 void DialogVarnex::on_pushButton_LoadGT_clicked()
 {
+    if (generating)
+        return; // a generation lets events run and reads these labels until it ends
     const QString file = QFileDialog::getOpenFileName(this, tr("Load Ground Truth"), "", tr("Ground Truth (*.gt);;All Files (*)"),
                                                       nullptr, QFileDialog::DontUseNativeDialog);
     if (file.isEmpty())

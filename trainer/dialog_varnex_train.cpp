@@ -46,6 +46,8 @@ void show_modal_message(const QString& text)
 
 void DialogVarnex::on_pushButton_Train_clicked()
 {
+    if (generating)
+        return; // a generation lets events run; training would read a half-written "data"
     if (QFile::exists(kStopFile))
         QFile::remove(kStopFile);
 

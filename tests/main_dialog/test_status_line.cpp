@@ -18,29 +18,6 @@ namespace {
 
 const QString kLog = "/tmp/varnex.log";
 
-// Collects what is written to file descriptor 1 while it lives.
-class StdoutCapture {
-public:
-    explicit StdoutCapture(const QString& path) : path_(path)
-    {
-        std::fflush(stdout);
-        saved_ = dup(1);
-        FILE* f = std::fopen(QFile::encodeName(path).constData(), "w");
-        dup2(fileno(f), 1);
-        std::fclose(f);
-    }
-    QByteArray finish()
-    {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-        return testsupport::readFile(path_);
-    }
-
-private:
-    QString path_;
-    int saved_;
-};
 
 } // namespace
 
@@ -114,7 +91,7 @@ void StatusLine::replaceFile()
 void StatusLine::showLog()
 {
     testsupport::ExchangeFileGuard guard({kLog});
-    StdoutCapture out(tmp_.filePath("stdout1"));
+    testsupport::StdoutCapture out;
     d_->show_log(R"({ \"gen_progress\" : 33 })");
     d_->show_log(R"({ \"gen_progress\" : 66 })");
     const QByteArray printed = out.finish();
@@ -131,7 +108,7 @@ void StatusLine::showLogRunsNothing()
     const QString a = dir.filePath("made_by_dollar");
     const QString b = dir.filePath("made_by_backquote");
     const QString text = "{ \\\"x\\\" : \\\"$(touch " + a + ") `touch " + b + "`\\\" }";
-    StdoutCapture out(tmp_.filePath("stdout2"));
+    testsupport::StdoutCapture out;
     d_->show_log(text);
     out.finish();
     QVERIFY(!QFileInfo::exists(a));
@@ -147,7 +124,7 @@ void StatusLine::showLogReplacesALink()
     const QString victim = dir.filePath("victim.txt");
     QVERIFY(testsupport::writeFile(victim, "keep me\n"));
     QVERIFY(QFile::link(victim, kLog));
-    StdoutCapture out(tmp_.filePath("stdout3"));
+    testsupport::StdoutCapture out;
     d_->show_log("{ \\\"n\\\" : 1 }");
     out.finish();
     QCOMPARE(testsupport::readFile(victim), QByteArray("keep me\n"));

@@ -19,43 +19,6 @@
 
 namespace {
 
-// Collects what the code under test prints on standard error.
-class StderrCapture {
-public:
-    StderrCapture()
-    {
-        std::fflush(stderr);
-        saved_ = dup(2);
-        file_ = std::tmpfile();
-        dup2(fileno(file_), 2);
-    }
-    ~StderrCapture() { restore(); }
-    QString take()
-    {
-        restore();
-        std::rewind(file_);
-        QByteArray bytes;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0)
-            bytes.append(buf, int(n));
-        return QString::fromLocal8Bit(bytes);
-    }
-
-private:
-    void restore()
-    {
-        if (saved_ < 0)
-            return;
-        std::fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        saved_ = -1;
-    }
-    int saved_ = -1;
-    FILE* file_ = nullptr;
-};
-
 QString readText(const QString& path)
 {
     return QString::fromUtf8(testsupport::readFile(path));
@@ -309,7 +272,7 @@ private slots:
         QVERIFY(testsupport::writeFile(data + "/train.cfg", "old train"));
         QVERIFY(testsupport::writeFile(data + "/test.cfg", "old test"));
         QVERIFY(testsupport::writeFile(data + "/version", "old version"));
-        StderrCapture err;
+        testsupport::StderrCapture err;
         QVERIFY(!write_network_description(model, 3, 64, 8, data));
         const QString said = err.take();
         QCOMPARE(said.count('\n'), 1);
@@ -324,7 +287,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString data = dir.path() + "/data";
-        StderrCapture err;
+        testsupport::StderrCapture err;
         QVERIFY(!write_network_description("V4-tiny", 3, 64, 8, data));
         QCOMPARE(err.take().count('\n'), 1);
         QVERIFY(!QFileInfo::exists(data));

@@ -5,7 +5,7 @@
 
 #include "dialog_list_configs.h"
 #include "fixture_model.h"
-#include "stdout_capture.h"
+#include "test_support.h"
 #include "test_support.h"
 
 #include <QDoubleSpinBox>
@@ -82,9 +82,9 @@ void TestModelOps::cleanup()
 
 QList<QJsonObject> TestModelOps::run(const std::function<void()>& op)
 {
-    StdoutCapture capture;
+    testsupport::StdoutCapture capture;
     op();
-    last_stdout_ = capture.stop();
+    last_stdout_ = capture.finish();
     QList<QJsonObject> lines;
     for (const QByteArray& line : last_stdout_.split('\n')) {
         if (line.isEmpty())

@@ -148,6 +148,39 @@ ScopedEnv::~ScopedEnv()
         qunsetenv(name_.constData());
 }
 
+OutputCapture::OutputCapture(int fd) : fd_(fd)
+{
+    std::fflush(fd == 1 ? stdout : stderr);
+    file_ = std::tmpfile();
+    if (!file_)
+        return;
+    saved_ = ::dup(fd);
+    ::dup2(fileno(file_), fd);
+}
+
+OutputCapture::~OutputCapture()
+{
+    finish();
+    if (file_)
+        std::fclose(file_);
+}
+
+QByteArray OutputCapture::finish()
+{
+    if (saved_ < 0)
+        return text_;
+    std::fflush(fd_ == 1 ? stdout : stderr);
+    ::dup2(saved_, fd_);
+    ::close(saved_);
+    saved_ = -1;
+    std::rewind(file_);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0)
+        text_.append(buf, static_cast<int>(n));
+    return text_;
+}
+
 QByteArray readFile(const QString& path)
 {
     QFile f(path);

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <cstdio>
 #include <functional>
 
 class QWidget;
@@ -58,6 +60,37 @@ private:
     QByteArray name_;
     QByteArray old_;
     bool had_ = false;
+};
+
+// Collects what the process writes to a file descriptor (1 or 2) from
+// construction until finish() or destruction; the descriptor is then put back.
+class OutputCapture {
+public:
+    explicit OutputCapture(int fd);
+    ~OutputCapture();
+    OutputCapture(const OutputCapture&) = delete;
+    OutputCapture& operator=(const OutputCapture&) = delete;
+
+    // Stops capturing (once) and returns everything written.
+    QByteArray finish();
+    // The same as UTF-8 text.
+    QString take() { return QString::fromUtf8(finish()); }
+
+private:
+    int fd_;
+    int saved_ = -1;
+    FILE* file_ = nullptr;
+    QByteArray text_;
+};
+
+class StdoutCapture : public OutputCapture {
+public:
+    StdoutCapture() : OutputCapture(1) {}
+};
+
+class StderrCapture : public OutputCapture {
+public:
+    StderrCapture() : OutputCapture(2) {}
 };
 
 // Reads a whole file; an empty array when it cannot be read.

@@ -571,7 +571,7 @@ void TrainDialog::quitLeavesNoChild()
     if (ignoreTerm)
         QCOMPARE(d_->train_process.exitStatus(), QProcess::CrashExit);
     // A sleep the fake had started may outlive it by its own 0.1 s.
-    QTRY_VERIFY_WITH_TIMEOUT(processesTagged(tag_).isEmpty(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(processesTagged(tag_).isEmpty(), 15000);
 }
 
 QTEST_MAIN(TrainDialog)
