@@ -524,7 +524,9 @@ void TrainDialog::buttons()
     QVERIFY(ui->pushButton_GenerateTrainingFiles->isEnabled());
 
     // Running.
-    d_->train_process.start("/bin/sh", {"-c", "sleep 30"});
+    // sleep itself, not through a shell: a terminate that reached the shell
+    // first would leave the sleep running past the test.
+    d_->train_process.start("sleep", {"30"});
     QVERIFY(d_->train_process.waitForStarted(5000));
     invoke(d_.get(), "loopTimerUpdateTrainWindow");
     QVERIFY(ui->pushButton_Train_Stop->isEnabled());
@@ -571,7 +573,14 @@ void TrainDialog::quitLeavesNoChild()
     if (ignoreTerm)
         QCOMPARE(d_->train_process.exitStatus(), QProcess::CrashExit);
     // A sleep the fake had started may outlive it by its own 0.1 s.
-    QTRY_VERIFY_WITH_TIMEOUT(processesTagged(tag_).isEmpty(), 15000);
+    QElapsedTimer gone;
+    gone.start();
+    QStringList left = processesTagged(tag_);
+    while (!left.isEmpty() && gone.elapsed() < 15000) {
+        QTest::qWait(50);
+        left = processesTagged(tag_);
+    }
+    QVERIFY2(left.isEmpty(), qPrintable("still running: " + describeProcesses(left)));
 }
 
 QTEST_MAIN(TrainDialog)

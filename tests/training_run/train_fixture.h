@@ -84,4 +84,22 @@ inline QStringList processesTagged(const QByteArray& tag)
     return found;
 }
 
+// "pid: command line" of each process, for a failure message.
+inline QString describeProcesses(const QStringList& pids)
+{
+    QStringList out;
+    for (const QString& pid : pids) {
+        QFile cmdline("/proc/" + pid + "/cmdline");
+        QByteArray text;
+        if (cmdline.open(QIODevice::ReadOnly))
+            text = cmdline.readAll().replace('\0', ' ');
+        QFile stat("/proc/" + pid + "/stat");
+        QByteArray st;
+        if (stat.open(QIODevice::ReadOnly))
+            st = stat.readAll();
+        out << pid + ": " + QString::fromUtf8(text) + " [" + QString::fromUtf8(st.left(60)) + "]";
+    }
+    return out.join("; ");
+}
+
 } // namespace trainfixture
