@@ -440,7 +440,7 @@ private slots:
         QCOMPARE(catcher.urls, QList<QUrl>({QUrl::fromLocalFile(d.export_dir)}));
     }
 
-    // The progress dialog as specified, and Cancel pressed after the first
+    // The progress dialog ("Export cropping...", Cancel, modal), and Cancel pressed after the first
     // image: what was written stays, no success, nothing is shown.
     void cancelMidway()
     {

@@ -1,4 +1,4 @@
-// The 27 embedded template folders: present with both templates, the stated
+// The 27 embedded template folders: present with both templates, their
 // input sizes, section counts, schedules, placeholders and markers; and every
 // description filled from them (3 classes, deciphered where protected) loaded
 // by OpenCV's darknet importer and run forward.
