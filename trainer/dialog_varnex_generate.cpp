@@ -102,7 +102,10 @@ void DialogVarnex::generate_trainingFile(QString trainDir)
         if (i >= image_files.size())
             break;
         ui->horizontalSlider_frame->setValue(i + 1);
-        cur_index = i;
+        {
+            QMutexLocker lock(&mutex);
+            cur_index = i;
+        }
         const cv::Mat image = getFrame(i, true);
 
         Frame frame;

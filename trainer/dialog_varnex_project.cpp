@@ -76,7 +76,10 @@ void DialogVarnex::loadPrjoject(QString path)
         ui->horizontalSlider_frame->setMaximum(frame_count);
         ui->lineEdit_frameStatus->setText("1/" + QString::number(frame_count));
 
-        cur_index = 0;
+        {
+            QMutexLocker lock(&mutex);
+            cur_index = 0;
+        }
         getFrame(0, true);
         cur_image.copyTo(display_image);
         show_cur_img(display_image);
@@ -110,12 +113,15 @@ cv::Mat DialogVarnex::getFrame(int index, bool store)
 void DialogVarnex::on_horizontalSlider_frame_valueChanged(int value)
 {
     ui->lineEdit_frameStatus->setText(QString::number(value) + "/" + QString::number(frame_count));
-    cur_index = value - 1;
-    if (!getFrame(cur_index, true).empty())
+    {
+        // Editing tasks read the index (under the mutex) from the thread pool.
+        QMutexLocker lock(&mutex);
+        cur_index = value - 1;
+        labeling.active_object = -1;
+        clicked_points.clear();
+    }
+    if (!getFrame(value - 1, true).empty())
         cur_image.copyTo(display_image);
-    QMutexLocker lock(&mutex);
-    labeling.active_object = -1;
-    clicked_points.clear();
 }
 
 void DialogVarnex::on_pushButton_prev_clicked()
