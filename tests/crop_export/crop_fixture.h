@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -46,6 +47,23 @@ inline Object object(const QString& label, int x, int y, int w, int h)
     // In 64 bits: the tests also use boxes near the int limits.
     o.center = cv::Point(int(static_cast<long long>(x) + w / 2), int(static_cast<long long>(y) + h / 2));
     return o;
+}
+
+// One image per entry of `frames` in `dir`, all the same position PNG (written
+// once), with their names and frames added to `labeling`.
+inline QList<QFileInfo> images_for(const QString& dir, Labeling& labeling, const QList<Frame>& frames)
+{
+    QList<QFileInfo> list;
+    for (int i = 0; i < frames.size(); ++i) {
+        const QString name = QString("img%1.png").arg(i);
+        const QString path = QDir(dir).filePath(name);
+        if (!QFileInfo::exists(path))
+            write_position_png(path);
+        list << QFileInfo(path);
+        labeling.frame_names.push_back(name);
+        labeling.frames.insert(name, frames.at(i));
+    }
+    return list;
 }
 
 // Every file and folder below `root`, as paths relative to it, links not followed.

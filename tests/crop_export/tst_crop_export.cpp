@@ -45,20 +45,9 @@ class TstCropExport : public QObject {
     QTemporaryDir images_dir;
     QString image_a, image_b;
 
-    // One image per entry of `frames`, all the same position PNG.
     QList<QFileInfo> images_for(Labeling& labeling, const QList<Frame>& frames)
     {
-        QList<QFileInfo> list;
-        for (int i = 0; i < frames.size(); ++i) {
-            const QString name = QString("img%1.png").arg(i);
-            const QString path = images_dir.filePath(name);
-            if (!QFileInfo::exists(path))
-                write_position_png(path);
-            list << QFileInfo(path);
-            labeling.frame_names.push_back(name);
-            labeling.frames.insert(name, frames.at(i));
-        }
-        return list;
+        return cropfixture::images_for(images_dir.path(), labeling, frames);
     }
 
 private slots:

@@ -68,17 +68,7 @@ class TstDialogExportCrop : public QObject {
 
     QList<QFileInfo> images_for(Labeling& labeling, const QList<Frame>& frames)
     {
-        QList<QFileInfo> list;
-        for (int i = 0; i < frames.size(); ++i) {
-            const QString name = QString("img%1.png").arg(i);
-            const QString path = images_dir.filePath(name);
-            if (!QFileInfo::exists(path))
-                write_position_png(path);
-            list << QFileInfo(path);
-            labeling.frame_names.push_back(name);
-            labeling.frames.insert(name, frames.at(i));
-        }
-        return list;
+        return cropfixture::images_for(images_dir.path(), labeling, frames);
     }
 
     // No modal window may open in what follows: any that does is recorded and closed.

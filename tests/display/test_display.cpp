@@ -117,11 +117,7 @@ void Display::initTestCase()
 {
     QVERIFY(home_.isValid() && bin_.isValid() && root_.isValid());
     homeEnv_.reset(new testsupport::ScopedEnv("HOME", home_.path().toUtf8()));
-    for (const char* p : {"lsb_release", "cat"}) {
-        const QString f = bin_.filePath(p);
-        QVERIFY(testsupport::writeFile(f, "#!/bin/sh\nexit 0\n"));
-        QFile::setPermissions(f, QFile::permissions(f) | QFile::ExeOwner);
-    }
+    QVERIFY(testsupport::writeQuietBoardProbe(bin_.path()));
     pathEnv_.reset(new testsupport::ScopedEnv("PATH", bin_.path().toUtf8() + ":" + qgetenv("PATH")));
 }
 

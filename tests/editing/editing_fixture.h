@@ -51,12 +51,8 @@ public:
         if (!home_.isValid() || !bin_.isValid() || !root_.isValid())
             return false;
         homeEnv_.reset(new testsupport::ScopedEnv("HOME", home_.path().toUtf8()));
-        for (const char* p : {"lsb_release", "cat"}) {
-            const QString f = bin_.filePath(p);
-            if (!testsupport::writeFile(f, "#!/bin/sh\nexit 0\n"))
-                return false;
-            QFile::setPermissions(f, QFile::permissions(f) | QFile::ExeOwner);
-        }
+        if (!testsupport::writeQuietBoardProbe(bin_.path()))
+            return false;
         pathEnv_.reset(new testsupport::ScopedEnv("PATH", bin_.path().toUtf8() + ":" + qgetenv("PATH")));
         return true;
     }

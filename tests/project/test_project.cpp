@@ -152,11 +152,7 @@ void Project::initTestCase()
     QVERIFY(bin_.isValid());
     homeEnv_.reset(new testsupport::ScopedEnv("HOME", home_.path().toUtf8()));
     // Quick board answers (an x86 desktop): every test builds a dialog.
-    for (const char* p : {"lsb_release", "cat"}) {
-        const QString f = bin_.filePath(p);
-        QVERIFY(testsupport::writeFile(f, "#!/bin/sh\nexit 0\n"));
-        QFile::setPermissions(f, QFile::permissions(f) | QFile::ExeOwner);
-    }
+    QVERIFY(testsupport::writeQuietBoardProbe(bin_.path()));
     pathEnv_.reset(new testsupport::ScopedEnv("PATH", bin_.path().toUtf8() + ":" + qgetenv("PATH")));
 }
 

@@ -198,4 +198,16 @@ bool writeFile(const QString& path, const QByteArray& content)
     return f.write(content) == content.size();
 }
 
+bool writeQuietBoardProbe(const QString& binDir)
+{
+    for (const char* name : {"lsb_release", "cat"}) {
+        const QString f = QDir(binDir).filePath(name);
+        if (!writeFile(f, "#!/bin/sh\nexit 0\n"))
+            return false;
+        if (!QFile::setPermissions(f, QFile::permissions(f) | QFile::ExeOwner))
+            return false;
+    }
+    return true;
+}
+
 } // namespace testsupport

@@ -98,4 +98,9 @@ QByteArray readFile(const QString& path);
 // Writes a whole file, creating its folder; false on failure.
 bool writeFile(const QString& path, const QByteArray& content);
 
+// Writes "lsb_release" and "cat" into `binDir` as scripts that print nothing
+// and succeed, so that a dialog's board probe (with `binDir` first in PATH)
+// answers at once like an x86 desktop. False when a script cannot be written.
+bool writeQuietBoardProbe(const QString& binDir);
+
 } // namespace testsupport
