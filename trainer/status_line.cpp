@@ -1,10 +1,6 @@
 #include "status_line.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryFile>
-
-#include <cstdio>
+#include "atomic_file.h"
 
 namespace status_line {
 
@@ -30,24 +26,9 @@ QByteArray shell_quote_removed(const QString& text)
 
 bool replace_file(const QString& path, const QByteArray& line)
 {
-    const QFileInfo target(path);
-    QTemporaryFile tmp(target.absolutePath() + "/." + target.fileName() + ".XXXXXX");
-    if (!tmp.open())
-        return false;
     QByteArray bytes = line;
     bytes.append('\n');
-    if (tmp.write(bytes) != bytes.size() || !tmp.flush())
-        return false;
-    tmp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                       QFileDevice::ReadOther);
-    tmp.close();
-    // rename(2) replaces the target (a symbolic link included) in one step.
-    const QByteArray from = QFile::encodeName(tmp.fileName());
-    const QByteArray to = QFile::encodeName(target.absoluteFilePath());
-    if (std::rename(from.constData(), to.constData()) != 0)
-        return false;
-    tmp.setAutoRemove(false);
-    return true;
+    return write_file_atomically(path, bytes);
 }
 
 } // namespace status_line
