@@ -101,12 +101,18 @@ void DialogVarnex::generate_trainingFile(QString trainDir)
         // after a folder was opened; never read past either).
         if (i >= image_files.size())
             break;
-        ui->horizontalSlider_frame->setValue(i + 1);
-        {
+        // Moving the slider shows image i: its handler reads and stores it,
+        // and the generation goes on with that read. The slider stays where it
+        // is for the first image, so that one is read here.
+        QSlider* slider = ui->horizontalSlider_frame;
+        const bool moves = slider->value() != i + 1;
+        slider->setValue(i + 1);
+        const bool shown = moves && slider->value() == i + 1;
+        if (!shown) {
             QMutexLocker lock(&mutex);
             cur_index = i;
         }
-        const cv::Mat image = getFrame(i, true);
+        const cv::Mat image = shown ? cur_image : getFrame(i, true);
 
         Frame frame;
         bool named = false;

@@ -105,8 +105,11 @@ cv::Mat DialogVarnex::getFrame(int index, bool store)
         image = cv::Mat(320, 240, CV_8UC3, cv::Scalar::all(0));
         ui->label_img_name->setText("Image error : " + fi.fileName());
     }
+    // The stored image shares the pixels just read: nothing writes into
+    // cur_image in place (the redraw draws on its own copy), and the next store
+    // replaces it, so a caller holding the returned image keeps its pixels.
     if (store)
-        image.copyTo(cur_image);
+        cur_image = image;
     return image;
 }
 
