@@ -61,13 +61,7 @@ void DialogSarvik_v2::update_model(QString dir)
         // mutex: configuration first, dialog second, on this thread only.
         cfg->mutex.lock();
         emit list->config_removed(kTestConfig);
-        if (cfg->backend_name == QLatin1String("CUDA")) {
-            if (cfg->yolo && cfg->yolo->detector)
-                cfg->yolo->delete_detector(&cfg->yolo->detector);
-        } else {
-            if (cfg->yolo_cpu && cfg->yolo_cpu->detector)
-                cfg->yolo_cpu->delete_detector(&cfg->yolo_cpu->detector);
-        }
+        cfg->free_detectors();
         cfg->loaded = false;
         cfg->mutex.unlock();
     }

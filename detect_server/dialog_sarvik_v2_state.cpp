@@ -173,14 +173,7 @@ void DialogSarvik_v2::cmdSetParameters(QJsonObject cmd)
         ui->spinBox_threshold->setValue(cmd.value("thresh").toDouble());
     if (cmd.contains("nms") && cmd.value("nms").isDouble())
         ui->doubleSpinBox_nms->setValue(cmd.value("nms").toDouble());
-    if (cmd.contains("reset_count") && cmd.value("reset_count").isBool()) {
-        const QString name = ui->label_config_name->text();
-        DetConfig* cfg = registered(name);
-        if (ui->checkBox_enable_tracking->isChecked() && cmd.value("reset_count").toBool() && !name.isEmpty() && cfg &&
-            cfg->loaded) {
-            mutex.lock();
-            cfg->reset_track_id(&track_ids, &track_history);
-            mutex.unlock();
-        }
-    }
+    const QJsonValue reset = cmd.value("reset_count");
+    if (reset.isBool() && reset.toBool() && ui->checkBox_enable_tracking->isChecked())
+        reset_shown_tracking();
 }

@@ -12,7 +12,6 @@
 
 const char kYoloCfgResourceRoot[] = ":/nomu_pelto_varnex/yolo_cfg/";
 const char kCfgMarkerLine[] = "#**<>";
-const char kCfgProtectSeparator[] = "<-<+>->";
 
 namespace {
 
@@ -100,15 +99,15 @@ QString protect_cfg_text(const QString& text)
         }
         (inBody ? body : head) += part + '\n';
     }
-    return head + kCfgProtectSeparator + SimpleCrypt(kNomuCryptKey).encryptToString(body);
+    return head + kProtectedSeparator + SimpleCrypt(kNomuCryptKey).encryptToString(body);
 }
 
 QString reveal_cfg_text(const QString& text)
 {
-    const int at = text.indexOf(QLatin1String(kCfgProtectSeparator));
+    const int at = text.indexOf(QLatin1String(kProtectedSeparator));
     if (at < 0)
         return text;
-    const QString cipher = text.mid(at + int(sizeof(kCfgProtectSeparator)) - 1);
+    const QString cipher = text.mid(at + int(sizeof(kProtectedSeparator)) - 1);
     return text.left(at) + '\n' + SimpleCrypt(kNomuCryptKey).decryptToString(cipher);
 }
 

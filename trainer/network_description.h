@@ -15,7 +15,6 @@
 // "yolo-train-template.cfg" and "yolo-test-template.cfg".
 extern const char kYoloCfgResourceRoot[];   // ":/nomu_pelto_varnex/yolo_cfg/"
 extern const char kCfgMarkerLine[];         // "#**<>"
-extern const char kCfgProtectSeparator[];   // "<-<+>->"
 
 // ":/nomu_pelto_varnex/yolo_cfg/" + model + "/yolo-train-template.cfg" (train)
 // or "/yolo-test-template.cfg".

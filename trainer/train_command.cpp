@@ -1,11 +1,10 @@
 #include "train_command.h"
 
 #include "network_description.h"
+#include "simplecrypt.h"
 
 #include <QDir>
 #include <QFile>
-
-const char* const kProtectedSeparator = kCfgProtectSeparator;
 
 StartWeights start_weights_for(const QString& m)
 {

@@ -37,9 +37,8 @@ int read_class_count(const QString& path);
 // that file cannot be opened or is empty.
 QString read_model_text(const QString& training_folder);
 
-// A protected network description holds its clear head, the separator
-// "<-<+>->" and the enciphered body.
-extern const char* const kProtectedSeparator;
+// Whether `text` is a protected network description (it holds
+// kProtectedSeparator).
 bool is_protected_description(const QString& text);
 // The clear text of a protected description: the head, a line feed and the
 // deciphered body (the head ends with a line feed already, so an empty line

@@ -11,14 +11,17 @@ DetConfig::DetConfig(QWidget* owner_widget) : owner(owner_widget), track_counter
 
 DetConfig::~DetConfig()
 {
-    if (yolo) {
+    free_detectors();
+    delete yolo;
+    delete yolo_cpu;
+}
+
+void DetConfig::free_detectors()
+{
+    if (yolo)
         yolo->delete_detector(&yolo->detector);
-        delete yolo;
-    }
-    if (yolo_cpu) {
+    if (yolo_cpu)
         yolo_cpu->delete_detector(&yolo_cpu->detector);
-        delete yolo_cpu;
-    }
 }
 
 std::vector<bbox_t> DetConfig::infer(cv::Mat& image)

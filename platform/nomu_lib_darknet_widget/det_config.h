@@ -43,6 +43,11 @@ public:
     DetConfig(const DetConfig&) = delete;
     DetConfig& operator=(const DetConfig&) = delete;
 
+    // Frees the detector of each wrapper; the wrappers stay. A configuration
+    // holds at most one detector, the one of its backend. Call with `mutex`
+    // held.
+    void free_detectors();
+
     darknet::NomuYolo* yolo = nullptr; // used when backend_name is "CUDA"
     NomuYoloCPU* yolo_cpu = nullptr;   // any other backend
     QString config_path;

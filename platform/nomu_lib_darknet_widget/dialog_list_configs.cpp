@@ -1,5 +1,6 @@
 #include "dialog_list_configs.h"
 
+#include "backend_icon.h"
 #include "model_loader.h"
 
 #include <QHBoxLayout>
@@ -18,15 +19,6 @@ DialogListConfigs* dlg_detect_lst_config = nullptr;
 }
 
 namespace {
-
-QString item_icon(const QString& backend)
-{
-    if (backend == QLatin1String("CUDA"))
-        return QStringLiteral(":/nomu_quandel_sarvik/model/cnn_detect.png");
-    if (backend == QLatin1String("Vulkan"))
-        return QStringLiteral(":/nomu_quandel_sarvik/model/cnn_detect_vulkan.png");
-    return QStringLiteral(":/nomu_quandel_sarvik/model/cnn_detect_cpu.png");
-}
 
 void warn(const QString& text)
 {
@@ -83,10 +75,7 @@ bool DialogListConfigs::addConfigPath(QString name, QString path, QString backen
         }
         {
             QMutexLocker lock(&cfg->mutex);
-            if (cfg->yolo)
-                cfg->yolo->delete_detector(&cfg->yolo->detector);
-            if (cfg->yolo_cpu)
-                cfg->yolo_cpu->delete_detector(&cfg->yolo_cpu->detector);
+            cfg->free_detectors();
             if (model.gpu) {
                 if (!cfg->yolo)
                     cfg->yolo = new darknet::NomuYolo;
@@ -139,7 +128,7 @@ void DialogListConfigs::sync_items()
         if (it.key().isEmpty() || !it.value())
             continue;
         const DetConfig* cfg = it.value();
-        auto item = new QListWidgetItem(QIcon(item_icon(cfg->backend_name)), it.key(), list_configs);
+        auto item = new QListWidgetItem(QIcon(backend_icon_path(cfg->backend_name)), it.key(), list_configs);
         item->setToolTip(tr("backend : %1\n%2%3")
                              .arg(cfg->backend_name, cfg->config_path, cfg->loaded ? QString() : tr("\n(not loaded)")));
         if (!cfg->loaded)
@@ -160,10 +149,7 @@ void DialogListConfigs::remove_current()
     delete item; // may move the current item, which the list reports as usual
     if (cfg) {
         QMutexLocker lock(&cfg->mutex);
-        if (cfg->yolo)
-            cfg->yolo->delete_detector(&cfg->yolo->detector);
-        if (cfg->yolo_cpu)
-            cfg->yolo_cpu->delete_detector(&cfg->yolo_cpu->detector);
+        cfg->free_detectors();
         cfg->loaded = false;
     }
     emit config_removed(name);

@@ -4,8 +4,6 @@
 
 #include <QFile>
 
-const char* const kProtectedSeparator = "<-<+>->";
-
 bool description_in_clear(const QString& text, QString* clear)
 {
     const int at = text.indexOf(QLatin1String(kProtectedSeparator));

@@ -16,10 +16,6 @@ struct ModelFiles {
     std::vector<std::string> class_names; // obj.names, one per line, UTF-8
 };
 
-// The separator between the clear head and the cipher text of a protected
-// description.
-extern const char* const kProtectedSeparator;
-
 // The description in clear. A plain text is returned as it stands; a
 // protected one becomes head + "\n" + deciphered body, as the trainer builds
 // it for its own training run. False when the text after the separator does

@@ -9,6 +9,10 @@
 // The fixed key of every protected description.
 constexpr quint64 kNomuCryptKey = 0x4b2d91e6c07a35ULL;
 
+// A protected description holds its clear head, this separator and the
+// enciphered body.
+constexpr char kProtectedSeparator[] = "<-<+>->";
+
 class SimpleCrypt {
 public:
     explicit SimpleCrypt(quint64 key);

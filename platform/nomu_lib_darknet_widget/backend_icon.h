@@ -1,6 +1,6 @@
 #pragma once
-// The icon that stands for a configuration's backend in the settings
-// dialog's top bar.
+// The icon that stands for a configuration's backend: in the configuration
+// list and in the settings dialog's top bar.
 
 #include <QString>
 
