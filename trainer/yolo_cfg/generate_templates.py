@@ -620,10 +620,9 @@ def nomued_det(mode, size):
         lines += ["batch=$$batch$$", "subdivisions=$$subdivisions$$"]
     else:
         lines += ["batch=1", "subdivisions=1", "# batch=64", "# subdivisions=16"]
-    lines += ["width=%d" % size, "height=%d" % size, "channels=3", "momentum=0.9", "decay=0.0005",
-              "angle=0", "saturation = 1.5", "exposure = 1.5", "hue=.1", "learning_rate=0.00261",
-              "burn_in=1000", "max_batches = 500200", "policy=steps", "steps=400000,450000",
-              "scales=.1,.1", ""]
+    lines += ["width=%d" % size, "height=%d" % size, "channels=3", "momentum=0.9", "decay=0.0005"] + AUGMENT
+    lines += ["learning_rate=0.00261", "burn_in=1000", "max_batches = 500200", "policy=steps",
+              "steps=400000,450000", "scales=.1,.1", ""]
     n = Net()
     n.conv(4, 3); n.maxpool()
     n.conv(8, 3); n.maxpool()
@@ -631,10 +630,7 @@ def nomued_det(mode, size):
     n.conv(8, 1)
     n.conv(16, 3)
     n.detection_conv()
-    n.section("yolo", ["mask = 0,1,2", "anchors = 10,14,  23,27,  37,58,  81,82,  135,169,  344,319",
-                       "classes=@@@@", "num=6", "jitter=.3", "scale_x_y = 1.05", "cls_normalizer=1.0",
-                       "iou_normalizer=0.07", "iou_loss=ciou", "ignore_thresh = .7", "truth_thresh = 1",
-                       "random=0", "resize=1.5", "nms_kind=greedynms", "beta_nms=0.6"])
+    n.section("yolo", yolo_lines("0,1,2", TINY_ANCHORS, 6, V4_TINY_YOLO))
     return lines + n.lines()
 
 
