@@ -82,14 +82,14 @@ Frame refit_objects(const Frame& frame, const cv::Mat& R, bool fixed_size)
 
 cv::Mat augment_noise(const cv::Mat& image, double sigma)
 {
-    cv::Mat result = image.clone();
     if (sigma == 0.0 || !is_colour_image(image))
-        return result;
+        return image.clone();
     cv::Mat noise(image.size(), CV_16SC3);
     cv::randn(noise, cv::Scalar::all(0), cv::Scalar::all(sigma));
     cv::Mat wide;
-    result.convertTo(wide, CV_16SC3, 1, 0);
+    image.convertTo(wide, CV_16SC3, 1, 0);
     cv::addWeighted(wide, 1, noise, 1, 0, wide);
+    cv::Mat result;
     wide.convertTo(result, image.type(), 1, 0);
     return result;
 }

@@ -46,10 +46,10 @@ void print_line(const QString& text)
 
 DialogVarnex::DialogVarnex(QWidget* parent) : QDialog(parent), ui(new Ui::DialogVarnex)
 {
-    static const float stops[6][3] = {{1, 0, 1}, {0, 0, 1}, {0, 1, 1}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}};
+    // The clicked points are coloured along the class palette.
     for (int r = 0; r < 6; ++r)
         for (int c = 0; c < 3; ++c)
-            palette_stops[r][c] = stops[r][c];
+            palette_stops[r][c] = kClassPalette[r][c];
     key_poll = []() { return cv::waitKey(20); };
 
     nomu_pelto_varnex_init_resources();
@@ -98,7 +98,6 @@ DialogVarnex::DialogVarnex(QWidget* parent) : QDialog(parent), ui(new Ui::Dialog
         ui->spinBox_subdivisions->setValue(4);
     }
 
-    point_palette.clear();
     for (int k = 0; k < 20; ++k)
         point_palette.push_back(palette_color(k, 20, palette_stops));
 

@@ -5,6 +5,7 @@
 #include "ui_dialog_varnex.h"
 
 #include "global_nomu_lib_yolo.h"
+#include "network_description.h"
 #include "progress_parser.h"
 #include "train_command.h"
 #include "train_status.h"
@@ -110,10 +111,8 @@ void DialogVarnex::on_pushButton_Train_clicked()
     // backup "train.backup". The folder goes when the process has ended.
     QString description = "data/train.cfg";
     std::unique_ptr<QTemporaryDir> clear_dir;
-    QFile cfg(folder + "/data/train.cfg");
-    if (cfg.open(QIODevice::ReadOnly)) {
-        const QString text = QString::fromUtf8(cfg.readAll());
-        cfg.close();
+    {
+        const QString text = read_text_file(folder + "/data/train.cfg");
         if (is_protected_description(text)) {
             clear_dir.reset(new QTemporaryDir(QDir::tempPath() + "/nomu_train_cfg-XXXXXX"));
             QFile out(clear_dir->isValid() ? clear_dir->filePath("train.cfg") : QString());

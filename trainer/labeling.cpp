@@ -113,12 +113,17 @@ Labeling::Labeling()
         s = cv::Scalar(0, 0, 0, 0);
 }
 
-int Labeling::class_index(const QString& name) const
+int class_index_of(const std::vector<QString>& classes, const QString& label)
 {
     for (size_t k = 0; k < classes.size(); ++k)
-        if (classes[k] == name)
+        if (classes[k] == label)
             return static_cast<int>(k);
     return -1;
+}
+
+int Labeling::class_index(const QString& name) const
+{
+    return class_index_of(classes, name);
 }
 
 int Labeling::add_class(const QString& name)

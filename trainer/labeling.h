@@ -50,6 +50,9 @@ public:
 // The objects of one image, in drawing order and file order.
 typedef std::vector<Object> Frame;
 
+// The index of the first class named exactly `label`, or -1.
+int class_index_of(const std::vector<QString>& classes, const QString& label);
+
 // The labelling of the open image folder.
 class Labeling {
 public:

@@ -21,15 +21,6 @@ void warn(const QString& line)
     std::fflush(stderr);
 }
 
-// A template that cannot be opened reads as empty text.
-QString read_template(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.readAll());
-}
-
 bool write_whole(const QString& path, const QString& text)
 {
     QSaveFile f(path);
@@ -47,6 +38,14 @@ bool write_whole(const QString& path, const QString& text)
 }
 
 } // namespace
+
+QString read_text_file(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.readAll());
+}
 
 QString yolo_template_path(const QString& model, bool train)
 {
@@ -131,8 +130,8 @@ bool write_network_description(const QString& model, int classes, int batch, int
 {
     const QString trainPath = yolo_template_path(model, true);
     const QString testPath = yolo_template_path(model, false);
-    const QString trainTemplate = read_template(trainPath);
-    const QString testTemplate = read_template(testPath);
+    const QString trainTemplate = read_text_file(trainPath);
+    const QString testTemplate = read_text_file(testPath);
     if (trainTemplate.isEmpty() || testTemplate.isEmpty()) {
         warn(QString("generate_cfg_file: no network template for model \"%1\" (%2); "
                      "train.cfg, test.cfg and version left as they are")

@@ -16,6 +16,10 @@
 extern const char kYoloCfgResourceRoot[];   // ":/nomu_pelto_varnex/yolo_cfg/"
 extern const char kCfgMarkerLine[];         // "#**<>"
 
+// The whole file (a template, a description, "version") as UTF-8 text; a null
+// string when it cannot be opened.
+QString read_text_file(const QString& path);
+
 // ":/nomu_pelto_varnex/yolo_cfg/" + model + "/yolo-train-template.cfg" (train)
 // or "/yolo-test-template.cfg".
 QString yolo_template_path(const QString& model, bool train);

@@ -4,7 +4,6 @@
 #include "simplecrypt.h"
 
 #include <QDir>
-#include <QFile>
 
 StartWeights start_weights_for(const QString& m)
 {
@@ -35,22 +34,9 @@ QString data_folder_of(const QString& training_folder)
     return training_folder + (training_folder.endsWith('/') ? "" : "/") + "data";
 }
 
-namespace {
-
-// The whole file as text; a null string when it cannot be opened.
-QString whole_text(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.readAll());
-}
-
-} // namespace
-
 int read_class_count(const QString& path)
 {
-    const QString text = whole_text(path);
+    const QString text = read_text_file(path);
     if (text.isEmpty())
         return -1;
     bool ok = false;
@@ -60,7 +46,7 @@ int read_class_count(const QString& path)
 
 QString read_model_text(const QString& training_folder)
 {
-    const QString text = whole_text(data_folder_of(training_folder) + "/version");
+    const QString text = read_text_file(data_folder_of(training_folder) + "/version");
     return text.isEmpty() ? QString("V3") : text;
 }
 

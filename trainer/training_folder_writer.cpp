@@ -55,14 +55,6 @@ bool write_jpeg(const QString& path, const cv::Mat& image)
 
 } // namespace
 
-int class_index_of(const std::vector<QString>& classes, const QString& label)
-{
-    for (size_t k = 0; k < classes.size(); ++k)
-        if (classes[k] == label)
-            return static_cast<int>(k);
-    return -1;
-}
-
 QString label_text(const Frame& frame, const std::vector<QString>& classes, int width, int height)
 {
     QString text;

@@ -76,9 +76,6 @@ private:
     int pairs_not_written_ = 0;
 };
 
-// The index of the first class named exactly `label`, or -1.
-int class_index_of(const std::vector<QString>& classes, const QString& label);
-
 // The label text of a pair: one label line and "\n" per object of a class,
 // in frame order, for an image of width x height pixels.
 QString label_text(const Frame& frame, const std::vector<QString>& classes, int width, int height);
