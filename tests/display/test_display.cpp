@@ -104,21 +104,14 @@ private:
     cv::Vec3b px(int row, int col) { return d_->display_image.at<cv::Vec3b>(row, col); }
     QString makeProject();
 
-    QTemporaryDir home_;
-    QTemporaryDir bin_;
-    QTemporaryDir root_;
-    std::unique_ptr<testsupport::ScopedEnv> homeEnv_;
-    std::unique_ptr<testsupport::ScopedEnv> pathEnv_;
+    testsupport::DialogEnvironment env_;
     std::unique_ptr<DialogVarnex> d_;
     int polls_ = 0;
 };
 
 void Display::initTestCase()
 {
-    QVERIFY(home_.isValid() && bin_.isValid() && root_.isValid());
-    homeEnv_.reset(new testsupport::ScopedEnv("HOME", home_.path().toUtf8()));
-    QVERIFY(testsupport::writeQuietBoardProbe(bin_.path()));
-    pathEnv_.reset(new testsupport::ScopedEnv("PATH", bin_.path().toUtf8() + ":" + qgetenv("PATH")));
+    QVERIFY(env_.setUp());
 }
 
 void Display::init()
@@ -158,7 +151,7 @@ void Display::redraw()
 
 QString Display::makeProject()
 {
-    const QString dir = root_.filePath("keys");
+    const QString dir = env_.path("keys");
     QDir().mkpath(dir);
     for (const char* n : {"a.png", "b.png", "c.png"})
         cv::imwrite((dir + "/" + n).toStdString(), cv::Mat(48, 64, CV_8UC3, cv::Scalar(1, 2, 3)));

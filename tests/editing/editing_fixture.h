@@ -42,39 +42,18 @@ inline char* toString(const Point& p)
 
 namespace editing_fixture {
 
-// HOME in a temporary folder and fake "lsb_release" and "cat" (an x86
-// desktop answer), for the life of the object.
-class Environment {
+// The dialog's environment, with image folders made in its scratch folder.
+class Environment : public testsupport::DialogEnvironment {
 public:
-    bool setUp()
-    {
-        if (!home_.isValid() || !bin_.isValid() || !root_.isValid())
-            return false;
-        homeEnv_.reset(new testsupport::ScopedEnv("HOME", home_.path().toUtf8()));
-        if (!testsupport::writeQuietBoardProbe(bin_.path()))
-            return false;
-        pathEnv_.reset(new testsupport::ScopedEnv("PATH", bin_.path().toUtf8() + ":" + qgetenv("PATH")));
-        return true;
-    }
-
     // A folder `name` holding one w x h image per file name.
     QString folder(const QString& name, const QStringList& files, int w, int h)
     {
-        const QString dir = root_.filePath(name);
+        const QString dir = path(name);
         QDir().mkpath(dir);
         for (const QString& f : files)
             cv::imwrite((dir + "/" + f).toStdString(), cv::Mat(h, w, CV_8UC3, cv::Scalar(40, 60, 80)));
         return dir;
     }
-
-    QString path(const QString& name) const { return root_.filePath(name); }
-
-private:
-    QTemporaryDir home_;
-    QTemporaryDir bin_;
-    QTemporaryDir root_;
-    std::unique_ptr<testsupport::ScopedEnv> homeEnv_;
-    std::unique_ptr<testsupport::ScopedEnv> pathEnv_;
 };
 
 // What the class picker saw when it was answered.

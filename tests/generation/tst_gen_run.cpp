@@ -71,12 +71,7 @@ private:
 void TstGenRun::initTestCase()
 {
     QVERIFY(home_.isValid() && bin_.isValid() && project_.isValid());
-    // Quick, fixed board answers: an x86 desktop.
-    for (const char* tool : {"cat", "lsb_release"}) {
-        const QString path = bin_.filePath(tool);
-        QVERIFY(testsupport::writeFile(path, "#!/bin/sh\nexit 1\n"));
-        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
-    }
+    QVERIFY(testsupport::writeQuietBoardProbe(bin_.path()));
 
     // a.jpg 1000 x 500 with one object of each class, b.png 64 x 48 without
     // objects, c.jpg unreadable with one object (read as the black 240 x 320
@@ -109,10 +104,7 @@ Run TstGenRun::run(const QJsonObject& state)
     if (!testsupport::writeFile(kState, QJsonDocument(state).toJson()))
         return r;
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home_.path());
-    env.insert("PATH", bin_.path() + ":" + env.value("PATH"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcessEnvironment env = testsupport::programEnvironment(home_.path(), bin_.path());
     env.insert("NOMU_LIB_YOLO_GPU", "0");
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(home_.path());

@@ -137,23 +137,14 @@ private:
     // images (and bus when three classes are asked for).
     QString makeGt(const QString& folder, bool three);
 
-    QTemporaryDir home_;
-    QTemporaryDir root_;
-    QTemporaryDir bin_;
-    std::unique_ptr<testsupport::ScopedEnv> homeEnv_;
-    std::unique_ptr<testsupport::ScopedEnv> pathEnv_;
+    testsupport::DialogEnvironment env_;
     std::unique_ptr<DialogVarnex> d_;
 };
 
 void Project::initTestCase()
 {
-    QVERIFY(home_.isValid());
-    QVERIFY(root_.isValid());
-    QVERIFY(bin_.isValid());
-    homeEnv_.reset(new testsupport::ScopedEnv("HOME", home_.path().toUtf8()));
     // Quick board answers (an x86 desktop): every test builds a dialog.
-    QVERIFY(testsupport::writeQuietBoardProbe(bin_.path()));
-    pathEnv_.reset(new testsupport::ScopedEnv("PATH", bin_.path().toUtf8() + ":" + qgetenv("PATH")));
+    QVERIFY(env_.setUp());
 }
 
 void Project::init()
@@ -169,7 +160,7 @@ void Project::cleanup()
 
 QString Project::makeFolder(const QString& name, const QStringList& images)
 {
-    const QString dir = root_.filePath(name);
+    const QString dir = env_.path(name);
     QDir().mkpath(dir);
     int n = 0;
     for (const QString& f : images)

@@ -67,9 +67,7 @@ void TestServerBinary::initTestCase()
     // A command written before the server starts must be dropped unread.
     QVERIFY(testsupport::writeFile(kCmd, "exit"));
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("HOME", home_.path());
+    QProcessEnvironment env = testsupport::programEnvironment(home_.path());
     env.insert("NOMU_LIB_YOLO_GPU", "0");
     server_.setProcessEnvironment(env);
     server_.setProcessChannelMode(QProcess::SeparateChannels);

@@ -210,4 +210,25 @@ bool writeQuietBoardProbe(const QString& binDir)
     return true;
 }
 
+bool DialogEnvironment::setUp()
+{
+    if (!home_.isValid() || !bin_.isValid() || !root_.isValid())
+        return false;
+    homeEnv_.reset(new ScopedEnv("HOME", home_.path().toUtf8()));
+    if (!writeQuietBoardProbe(bin_.path()))
+        return false;
+    pathEnv_.reset(new ScopedEnv("PATH", bin_.path().toUtf8() + ":" + qgetenv("PATH")));
+    return true;
+}
+
+QProcessEnvironment programEnvironment(const QString& home, const QString& binDir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home);
+    if (!binDir.isEmpty())
+        env.insert("PATH", binDir + ":" + env.value("PATH"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    return env;
+}
+
 } // namespace testsupport

@@ -5,12 +5,15 @@
 
 #include <QByteArray>
 #include <QMessageBox>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QVector>
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 class QWidget;
 
@@ -102,5 +105,28 @@ bool writeFile(const QString& path, const QByteArray& content);
 // and succeed, so that a dialog's board probe (with `binDir` first in PATH)
 // answers at once like an x86 desktop. False when a script cannot be written.
 bool writeQuietBoardProbe(const QString& binDir);
+
+// What a main dialog built in a test needs around it, for the life of the
+// object: HOME in a temporary folder, the quiet board probe first in PATH, and
+// a scratch folder.
+class DialogEnvironment {
+public:
+    // False when a folder or the probe could not be made.
+    bool setUp();
+    // `name` inside the scratch folder.
+    QString path(const QString& name) const { return root_.filePath(name); }
+
+private:
+    QTemporaryDir home_;
+    QTemporaryDir bin_;
+    QTemporaryDir root_;
+    std::unique_ptr<ScopedEnv> homeEnv_;
+    std::unique_ptr<ScopedEnv> pathEnv_;
+};
+
+// The environment for one of our programs started by a test: this process's
+// environment with HOME set to `home`, `binDir` (when given) first in PATH,
+// and the offscreen Qt platform.
+QProcessEnvironment programEnvironment(const QString& home, const QString& binDir = QString());
 
 } // namespace testsupport

@@ -81,10 +81,7 @@ void StartupRuns::runModes()
         QVERIFY(testsupport::writeFile(kState, state));
 
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home_.path());
-    env.insert("PATH", bin_.path() + ":" + env.value("PATH"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcessEnvironment env = testsupport::programEnvironment(home_.path(), bin_.path());
     env.insert("NOMU_LIB_YOLO_GPU", "0");
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(home_.path());
@@ -150,11 +147,7 @@ void StartupRuns::genLoadsTheProject()
     QVERIFY(testsupport::writeFile(kState, state.toUtf8()));
 
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home_.path());
-    env.insert("PATH", bin_.path() + ":" + env.value("PATH"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(env);
+    p.setProcessEnvironment(testsupport::programEnvironment(home_.path(), bin_.path()));
     p.start(NOMU_TRAINER_BIN, {"gen"});
     QVERIFY(p.waitForFinished(60000));
     QCOMPARE(p.exitCode(), 0);

@@ -65,11 +65,9 @@ void TrainBinary::trainUntilStopFile()
     QVERIFY(testsupport::writeFile(kState, QJsonDocument(state).toJson()));
 
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = testsupport::programEnvironment(home);
     env.remove("NOMU_LIB_YOLO_GPU"); // the probe answers as on any machine
-    env.insert("HOME", home);
     env.insert("TMPDIR", base.filePath("tmp"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("ROS_PACKAGE_PATH", NOMU_FAKE_ROS);
     env.insert("ROS_HOME", base.filePath("roshome"));
     env.insert("FAKE_DARKNET_LOG", record);
