@@ -2,18 +2,13 @@
 
 #include "text_util.h"
 
-#include <cctype>
-
 namespace nomu_ros {
 
 std::map<std::string, std::string> parseDataFile(const std::string& text)
 {
     std::map<std::string, std::string> out;
     for (const std::string& raw : splitLines(text)) {
-        std::string line;
-        for (char c : raw)
-            if (!std::isspace(static_cast<unsigned char>(c)))
-                line += c;
+        const std::string line = removeBlanks(raw);
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         const size_t eq = line.find('=');

@@ -110,17 +110,23 @@ private:
 
 } // namespace
 
-EngineEnd runEngine(const EngineRunOptions& options, EngineOutputMonitor& monitor, const std::string& backupDir)
+sigset_t stopSignalSet()
 {
-    EngineEnd end;
-    const std::string prefix = options.programName + ": ";
-
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGTERM);
     sigaddset(&mask, SIGINT);
     sigaddset(&mask, SIGHUP);
     sigaddset(&mask, SIGCHLD);
+    return mask;
+}
+
+EngineEnd runEngine(const EngineRunOptions& options, EngineOutputMonitor& monitor, const std::string& backupDir)
+{
+    EngineEnd end;
+    const std::string prefix = options.programName + ": ";
+
+    const sigset_t mask = stopSignalSet();
     sigprocmask(SIG_BLOCK, &mask, nullptr);
     const int sfd = ::signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK);
     std::signal(SIGPIPE, SIG_IGN);

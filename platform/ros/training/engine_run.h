@@ -9,6 +9,7 @@
 
 #include "engine_output.h"
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct EngineRunOptions {
     // Seconds between the forwarded signal and SIGKILL.
     double killAfterSeconds = 5.0;
 };
+
+// The signals a run takes as stop requests (SIGTERM, SIGINT, SIGHUP) and
+// SIGCHLD: blocked from the start of the program and read through a signalfd
+// once the engine runs.
+sigset_t stopSignalSet();
 
 // Runs the engine to its end, feeding `monitor` and writing translated output
 // to fd 1 and the engine's stderr to fd 2.

@@ -3,22 +3,12 @@
 #include "text_util.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <set>
 
 namespace nomu_ros {
 
 namespace {
-
-std::string stripBlanks(const std::string& s)
-{
-    std::string out;
-    for (char c : s)
-        if (!std::isspace(static_cast<unsigned char>(c)))
-            out += c;
-    return out;
-}
 
 // Section types of the 2018 darknet parser.
 const std::set<std::string>& legacySections()
@@ -60,7 +50,7 @@ std::vector<CfgSection> parseCfg(const std::string& text)
     std::vector<CfgSection> sections;
     const std::vector<std::string> lines = splitLines(text);
     for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string line = stripBlanks(lines[i]);
+        const std::string line = removeBlanks(lines[i]);
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         if (line[0] == '[') {
@@ -152,7 +142,7 @@ std::string withMaxBatches(const std::string& text, long maxBatches)
     bool inNet = false, replaced = false;
     int netHeader = -1;
     for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string s = stripBlanks(lines[i]);
+        const std::string s = removeBlanks(lines[i]);
         if (!s.empty() && s[0] == '[') {
             if (inNet)
                 break;

@@ -58,6 +58,15 @@ std::string trim(const std::string& text)
     return text.substr(b, e - b);
 }
 
+std::string removeBlanks(const std::string& text)
+{
+    std::string out;
+    for (char c : text)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            out += c;
+    return out;
+}
+
 bool startsWith(const std::string& text, const std::string& prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;

@@ -10,6 +10,8 @@ std::vector<std::string> splitWhitespace(const std::string& text);
 // The lines of a text, without their "\n" (and a "\r" before it).
 std::vector<std::string> splitLines(const std::string& text);
 std::string trim(const std::string& text);
+// The text with every blank (space, tab, line end) taken out.
+std::string removeBlanks(const std::string& text);
 bool startsWith(const std::string& text, const std::string& prefix);
 bool endsWith(const std::string& text, const std::string& suffix);
 

@@ -165,12 +165,7 @@ int main(int argc, char** argv)
 
     // Stop requests are taken from here on and forwarded to the engine once
     // it runs; a trainer that dies stops this run too.
-    sigset_t mask;
-    sigemptyset(&mask);
-    sigaddset(&mask, SIGTERM);
-    sigaddset(&mask, SIGINT);
-    sigaddset(&mask, SIGHUP);
-    sigaddset(&mask, SIGCHLD);
+    const sigset_t mask = stopSignalSet();
     sigprocmask(SIG_BLOCK, &mask, nullptr);
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
 
