@@ -2,21 +2,18 @@
 
 #include <QStringList>
 
-#include <cmath>
-
 namespace {
 
-// The text after the last comma (the whole text when there is none), as a
-// number. A value that is not a finite number (darknet prints "-nan" or "nan"
-// when training diverges) reads as 0, so the status line always carries a
-// number.
+// The text after the last comma (the whole text when there is none), as Qt
+// reads the number: 0 when it is not one. A diverged run prints "nan" or "inf",
+// which Qt reads as such, so the label shows it and the status line carries
+// null rather than a loss of 0 that looks perfect; "-nan" is no number to Qt
+// and stays 0.
 double value_after_last_comma(const QString& text)
 {
     const int comma = text.lastIndexOf(',');
     const QString value = comma < 0 ? text : text.mid(comma + 1);
-    bool ok = false;
-    const double v = value.trimmed().toDouble(&ok);
-    return ok && std::isfinite(v) ? v : 0.0;
+    return value.trimmed().toDouble();
 }
 
 } // namespace

@@ -18,7 +18,7 @@ struct ProgressUpdate {
     // Set when the chunk holds " avg," (four decimals) or "avg loss" (two).
     bool has_avg = false;
     QString avg_label; // "Avg loss : " followed by the rounded value
-    double avg = 0;    // the rounded value; 0 when the text is not a finite number
+    double avg = 0;    // the rounded value (nan or inf as printed); 0 when the text is no number
 };
 
 // Parses one chunk of standard output.

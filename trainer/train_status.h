@@ -10,7 +10,7 @@
 QString elapsed_text(qint64 seconds);
 
 // The status line as compact JSON (keys in the order avg, backend, intr,
-// time_sec, time_str).
+// time_sec, time_str). An average that is nan or inf is written as null.
 QString train_state_json(qint64 seconds, double avg_loss, qint64 iteration, bool gpu);
 
 // The same text with a backslash before every double quote, as the status-line

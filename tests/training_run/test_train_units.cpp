@@ -8,9 +8,12 @@
 #include "train_command.h"
 #include "train_status.h"
 
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <limits>
 
 class TrainUnits : public QObject {
     Q_OBJECT
@@ -60,9 +63,22 @@ void TrainUnits::chunks_data()
     QTest::newRow("diverged: -nan reads 0")
         << "\n[ 50 ] -nan, -nan avg, 0.010000 rate, 0.1 seconds, 100 images\n" << true << "iteration : 50 "
         << qint64(50) << true << "Avg loss : 0.0000" << 0.0;
-    QTest::newRow("diverged: nan reads 0 too")
+    // Values Qt reads as nan or inf are shown and kept as such, so a diverged
+    // run never looks like a perfect loss of 0.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    QTest::newRow("diverged: nan stays nan")
         << "\n[ 51 ] nan, nan avg, 0.010000 rate, 0.1 seconds, 102 images\n" << true << "iteration : 51 "
-        << qint64(51) << true << "Avg loss : 0.0000" << 0.0;
+        << qint64(51) << true << "Avg loss : nan" << nan;
+    QTest::newRow("diverged: inf stays inf")
+        << "\n[ 52 ] inf, inf avg, 0.010000 rate, 0.1 seconds, 104 images\n" << true << "iteration : 52 "
+        << qint64(52) << true << "Avg loss : inf" << inf;
+    QTest::newRow("diverged: -inf stays -inf")
+        << "\n[ 53 ] -inf, -inf avg, 0.010000 rate, 0.1 seconds, 106 images\n" << true << "iteration : 53 "
+        << qint64(53) << true << "Avg loss : -inf" << -inf;
+    QTest::newRow("diverged: NaN in the avg loss form")
+        << "\n 54: NaN, NaN avg loss, 0.010000 rate, 0.1 seconds, 108 images\n" << false << "" << qint64(0)
+        << true << "Avg loss : nan" << nan;
     QTest::newRow("bracketed text that is no number")
         << "Resizing [ 416 x 416 ]\n" << true << "iteration : 416 x 416 " << qint64(0) << false << "" << 0.0;
     QTest::newRow("no progress") << "Learning Rate: 0.001, Momentum: 0.9, Decay: 0.0005\n" << false << ""
@@ -115,6 +131,17 @@ void TrainUnits::statusLine()
              QString(R"({"train_state":{"avg":2.7183,"backend":"CPU","intr":1200,"time_sec":3725,)"
                      R"("time_str":"01:02:05"}})"));
     QCOMPARE(quotes_escaped(R"({"a":"b"})"), QString(R"({\"a\":\"b\"})"));
+
+    // A diverged average is written as Qt writes a non-finite number, and the
+    // line stays valid JSON for the program that reads it.
+    for (const double avg : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+        const QString line = train_state_json(5, avg, 50, true);
+        QCOMPARE(line, QString(R"({"train_state":{"avg":null,"backend":"GPU","intr":50,"time_sec":5,)"
+                               R"("time_str":"00:00:05"}})"));
+        QJsonParseError error;
+        QJsonDocument::fromJson(line.toUtf8(), &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+    }
 }
 
 void TrainUnits::startWeights_data()
