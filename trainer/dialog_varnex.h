@@ -134,6 +134,7 @@ public:
     cv::Mat cur_image;                     // the shown image as read
     cv::Mat display_image;                 // the copy the redraw draws on
     QString train_dir;                     // training folder (home folder until chosen)
+    bool train_dir_chosen = false;         // set by restoreState and Browse Training File
     QString last_weight_dir;               // start folder of the weight dialog
     QProcess train_process;                // the running training command
     QString weight_path = "Default";       // the last weight file picked

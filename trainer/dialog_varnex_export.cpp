@@ -83,6 +83,7 @@ void DialogVarnex::on_pushButton_Browse_Train_File_clicked()
     } else {
         ui->label_Generate_text->setText(folder);
         train_dir = folder;
+        train_dir_chosen = true;
     }
 }
 

@@ -10,7 +10,6 @@
 #include "training_folder_writer.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -21,18 +20,11 @@
 
 namespace {
 
-// Why a generation did not run: one line on stderr, and a message box when a
-// user is looking at the dialog (never in a run without a window, where
-// nobody could answer it).
-void report_not_generated(QWidget* dialog, const QString& line, const QString& message)
+// Why a generation did not run, as one line on stderr.
+void say_not_generated(const QString& why)
 {
-    std::fprintf(stderr, "[Varnex] : %s\n", line.toUtf8().constData());
+    std::fprintf(stderr, "[Varnex] : %s: nothing generated\n", why.toUtf8().constData());
     std::fflush(stderr);
-    if (dialog->isVisible()) {
-        QMessageBox box;
-        box.setText(message);
-        box.exec();
-    }
 }
 
 } // namespace
@@ -50,14 +42,18 @@ void DialogVarnex::on_pushButton_GenerateTrainingFiles_clicked()
     ui->comboBox_model->setEnabled(false);
 
     const QString dir = train_dir;
-    if (!training_folder_chosen(dir, ui->label_Generate_text->text(), QDir::homePath())) {
-        report_not_generated(this,
-                             "no training folder chosen (state key \"path_gen\" or Browse Training File): "
-                             "nothing generated",
-                             "Please select training file location");
+    if (!train_dir_chosen || dir.isEmpty()) {
+        say_not_generated("no training folder chosen (state key \"path_gen\" or Browse Training File)");
+        // A user looking at the dialog is told too; never in a run without a
+        // window, where nobody could answer the box.
+        if (isVisible()) {
+            QMessageBox box;
+            box.setText("Please select training file location");
+            box.exec();
+        }
     } else if (!QFileInfo(dir).isDir()) {
-        report_not_generated(this, "training folder " + dir + " does not exist: nothing generated",
-                             "The training folder does not exist:\n" + dir);
+        // Like every other write that fails, said on stderr only.
+        say_not_generated("training folder " + dir + " does not exist");
     } else {
         generating = true;
         generate_trainingFile(dir);
@@ -75,8 +71,7 @@ void DialogVarnex::on_pushButton_GenerateTrainingFiles_clicked()
 void DialogVarnex::generate_trainingFile(QString trainDir)
 {
     if (!QFileInfo(trainDir).isDir()) {
-        std::fprintf(stderr, "[Varnex] : training folder %s does not exist: nothing generated\n",
-                     trainDir.toUtf8().constData());
+        say_not_generated("training folder " + trainDir + " does not exist");
         return;
     }
 

@@ -64,7 +64,10 @@ void DialogVarnex::restoreState(QJsonObject state)
     if (QDir(prj).exists())
         prj_path = prj;
     gt_path = state["gt_path"].toString();
+    // The restored folder is the chosen one, whatever it names (the home
+    // folder too); an empty text still names none.
     train_dir = ui->label_Generate_text->text();
+    train_dir_chosen = true;
     ui->checkBox_override_parameter->setChecked(state["is_override"].toBool(false));
     dlg_export_crop->restoreState(state["export_crop"].toObject());
 

@@ -55,10 +55,3 @@ bool remove_dir_tree(const QString& dir)
     }
     return QDir().rmdir(dir);
 }
-
-bool training_folder_chosen(const QString& train_dir, const QString& shown_text, const QString& default_dir)
-{
-    if (train_dir.isEmpty())
-        return false;
-    return train_dir != default_dir || shown_text == train_dir;
-}

@@ -28,11 +28,3 @@ QString gen_progress_text(int percent);
 // when the folder did not exist or was removed; false at the first entry
 // whose removal fails (the remaining entries stay).
 bool remove_dir_tree(const QString& dir);
-
-// Whether the training folder `train_dir` was chosen (by the state key
-// "path_gen" or by Browse Training File) rather than left at the dialog's
-// construction default `default_dir` (the home folder), which serves only as
-// the start folder of the file dialogs. Both ways of choosing set the folder
-// and its label `shown_text` alike, so the default counts as chosen only when
-// the label shows it too. An empty folder text is never chosen.
-bool training_folder_chosen(const QString& train_dir, const QString& shown_text, const QString& default_dir);

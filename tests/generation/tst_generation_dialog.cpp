@@ -1,5 +1,5 @@
 // The Generate slot of the main dialog: the chosen-folder rule, the refusals
-// and their stderr lines, the re-entrancy guard, and whole generations of a
+// and their stderr lines (a message box only for a folder never chosen), the re-entrancy guard, and whole generations of a
 // fixture project (layout, progress lines, Auto Gen counts, the labels of the
 // project's images).
 #include "dataset_generator.h"
@@ -84,6 +84,8 @@ private slots:
 
     void noChosenFolder();
     void folderThatDoesNotExist();
+    void chosenFolder_data();
+    void chosenFolder();
     void nestedGenerateDoesNothing();
     void projectWithoutImages();
     void visibleDialogSaysWhy();
@@ -147,21 +149,79 @@ void TstGenerationDialog::noChosenFolder()
     QVERIFY(QDir(work_.path()).isEmpty());
 }
 
+// A chosen folder that does not exist is said on stderr only, like any other
+// write that fails: no message box, even with the dialog on screen.
 void TstGenerationDialog::folderThatDoesNotExist()
 {
     QTemporaryDir tmp;
     const QString absent = tmp.filePath("absent");
     d_->restoreState(parse(QJsonDocument(QJsonObject{{"path_gen", absent}}).toJson()));
     QCOMPARE(d_->train_dir, absent);
+    d_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(d_.get()));
 
+    testsupport::ModalWatch boxes;
     StderrCapture err;
     d_->on_pushButton_GenerateTrainingFiles_clicked();
     const QString said = err.take();
+    QCOMPARE(boxes.seen, QStringList());
     QVERIFY2(said.contains(absent + " does not exist"), qPrintable(said));
     QCOMPARE(said.count('\n'), 1);
     QVERIFY(!QFileInfo::exists(absent));
     QVERIFY(!QFileInfo::exists(kLog));
     QVERIFY(d_->ui->pushButton_GenerateTrainingFiles->isEnabled());
+}
+
+// The folder counts as chosen once the state or Browse Training File has set
+// it, whatever it names: the home folder too, and also after the location box
+// has put "No path selected" back into the label. Without "path_gen" (or
+// without any state) nothing is chosen.
+void TstGenerationDialog::chosenFolder_data()
+{
+    QTest::addColumn<bool>("restore");
+    QTest::addColumn<QString>("pathGen"); // "HOME", "OTHER" or "" for no key
+    QTest::addColumn<bool>("uncheckLocation");
+    QTest::addColumn<QString>("generatedIn"); // the same words; "" for nowhere
+
+    QTest::newRow("construction default") << false << "" << false << "";
+    QTest::newRow("restored folder") << true << "OTHER" << false << "OTHER";
+    QTest::newRow("home folder named by path_gen") << true << "HOME" << false << "HOME";
+    QTest::newRow("home folder, location box unchecked after") << true << "HOME" << true << "HOME";
+    QTest::newRow("other folder, location box unchecked after") << true << "OTHER" << true << "OTHER";
+    QTest::newRow("missing path_gen") << true << "" << false << "";
+}
+
+void TstGenerationDialog::chosenFolder()
+{
+    QFETCH(bool, restore);
+    QFETCH(QString, pathGen);
+    QFETCH(bool, uncheckLocation);
+    QFETCH(QString, generatedIn);
+
+    QTemporaryDir other;
+    const QMap<QString, QString> folders{{"HOME", home_.path()}, {"OTHER", other.path()}};
+    QJsonObject state;
+    if (!pathGen.isEmpty())
+        state["path_gen"] = folders[pathGen];
+    if (uncheckLocation)
+        state["use_other_path_gen"] = true;
+    if (restore)
+        d_->restoreState(state);
+    if (uncheckLocation) {
+        d_->ui->checkBox_use_other_location->setChecked(false);
+        QCOMPARE(d_->ui->label_Generate_text->text(), QString("No path selected"));
+    }
+
+    StderrCapture err;
+    d_->on_pushButton_GenerateTrainingFiles_clicked();
+    const QString said = err.take();
+    for (const QString& where : folders.keys()) {
+        const bool expected = where == generatedIn;
+        QVERIFY2(QFileInfo(folders[where] + "/data/train.txt").isFile() == expected,
+                 qPrintable(where + ": " + said));
+    }
+    QCOMPARE(said.contains("no training folder chosen"), generatedIn.isEmpty());
+    QDir(home_.filePath("data")).removeRecursively();
 }
 
 // While a generation runs (it lets events run), a second Generate does

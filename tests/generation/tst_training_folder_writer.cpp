@@ -1,6 +1,6 @@
 // The training folder as the writer leaves it: one JPEG and one label text per
 // pair, the lists, the descriptions, pairs that cannot be written, the
-// segmentation export, regeneration, and the rule of the chosen folder.
+// segmentation export, and regeneration.
 #include "training_folder.h"
 #include "training_folder_writer.h"
 
@@ -266,25 +266,6 @@ private slots:
             suffixes << QFileInfo(classif[i]).completeBaseName().mid(32);
         QCOMPARE(suffixes, QSet<QString>({"_" + ids[1], "_" + ids[2]})); // class b, and OTHER
         QCOMPARE(listed_uuids(data).size(), 2);
-    }
-
-    void chosenFolder_data()
-    {
-        QTest::addColumn<QString>("dir");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<bool>("chosen");
-        QTest::newRow("construction default") << "/home/u" << "No path selected" << false;
-        QTest::newRow("restored or browsed") << "/srv/train" << "/srv/train" << true;
-        QTest::newRow("home folder named by path_gen") << "/home/u" << "/home/u" << true;
-        QTest::newRow("label reset by the location box") << "/srv/train" << "No path selected" << true;
-        QTest::newRow("missing path_gen") << "" << "" << false;
-    }
-    void chosenFolder()
-    {
-        QFETCH(QString, dir);
-        QFETCH(QString, shown);
-        QFETCH(bool, chosen);
-        QCOMPARE(training_folder_chosen(dir, shown, "/home/u"), chosen);
     }
 };
 

@@ -374,6 +374,8 @@ void ModelExport::browseTrainingFile()
     const bool taken = message.isEmpty() && !cancel;
     QCOMPARE(d_->ui->label_Generate_text->text(), taken ? chosen : QString("No path selected"));
     QCOMPARE(d_->train_dir, taken ? chosen : dir_->path());
+    // A folder taken here is the one Generate writes into.
+    QCOMPARE(d_->train_dir_chosen, taken);
 }
 
 void ModelExport::browseWeight()

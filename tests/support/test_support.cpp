@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -60,6 +61,22 @@ void clickNextMessageBox(QMessageBox::StandardButton button, QString* text)
         else
             box->reject();
     });
+}
+
+ModalWatch::ModalWatch()
+{
+    QObject::connect(&timer_, &QTimer::timeout, [this]() {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w || !w->isVisible())
+            return;
+        auto* box = qobject_cast<QMessageBox*>(w);
+        seen << (box ? box->text() : QString(w->metaObject()->className()));
+        if (auto* dialog = qobject_cast<QDialog*>(w))
+            dialog->done(QDialog::Rejected);
+        else
+            w->close();
+    });
+    timer_.start(10);
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QVector>
 
 #include <cstdio>
@@ -29,6 +30,22 @@ void answerNextModal(std::function<void(QWidget*)> action, int timeoutMs = 5000)
 // into *text when given (the static QMessageBox functions only return the
 // button a real click chose; done() is not enough).
 void clickNextMessageBox(QMessageBox::StandardButton button, QString* text = nullptr);
+
+// Closes every modal window that opens while it lives and keeps a word for
+// each (a message box's text, else the window's class name): for steps that
+// must show none. Polls from a timer, so it sees windows opened inside the
+// code under test's own exec().
+class ModalWatch {
+public:
+    ModalWatch();
+    ModalWatch(const ModalWatch&) = delete;
+    ModalWatch& operator=(const ModalWatch&) = delete;
+
+    QStringList seen;
+
+private:
+    QTimer timer_;
+};
 
 // Saves the listed files, removes them for the test, and puts the saved
 // contents back (or removes what the test left) when destroyed. While any
