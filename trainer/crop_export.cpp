@@ -134,7 +134,7 @@ CropExportResult export_crops(const QString& chosen_dir, qint64 stamp, const QLi
                 continue;
             }
             const QString folder =
-                options.same_folder ? result.export_dir : result.export_dir + QLatin1Char('/') + escape_file_name(object.label);
+                options.same_folder ? result.export_dir : result.export_dir + QLatin1Char('/') + escape_folder_name(object.label);
             const QString file = folder + QLatin1Char('/') + crop_file_name(stamp, object.label, counter, options.png);
             ++counter; // numbers are handed out whether or not the write succeeds
 

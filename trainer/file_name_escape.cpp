@@ -11,21 +11,38 @@ void append_percent_encoded(QString& out, const QString& text)
         out += QString("%%1").arg(static_cast<unsigned char>(c), 2, 16, QChar('0')).toUpper();
 }
 
+bool hex_digits(const QString& text, int from, int count)
+{
+    if (from + count > text.size())
+        return false;
+    for (int i = from; i < from + count; ++i) {
+        const QChar c = text.at(i);
+        if (!(c.isDigit() && c.unicode() < 128) && !(c >= 'a' && c <= 'f') && !(c >= 'A' && c <= 'F'))
+            return false;
+    }
+    return true;
+}
+
+// Whether the "%" at `i` of the label would read as the start of an escape.
+bool percent_reads_as_escape(const QString& label, int i)
+{
+    return label.size() == 1 || hex_digits(label, i + 1, 2) ||
+           (i + 1 < label.size() && label.at(i + 1) == QLatin1Char('u') && hex_digits(label, i + 2, 4));
+}
+
 } // namespace
 
 QString escape_file_name(const QString& label)
 {
-    if (label == QLatin1String("."))
-        return QStringLiteral("%2E");
-    if (label == QLatin1String(".."))
-        return QStringLiteral("%2E%2E");
+    if (label.isEmpty())
+        return QStringLiteral("%");
 
     QString out;
     out.reserve(label.size());
     for (int i = 0; i < label.size(); ++i) {
         const QChar c = label.at(i);
         if (c == QLatin1Char('%'))
-            out += QStringLiteral("%25");
+            out += percent_reads_as_escape(label, i) ? QStringLiteral("%25") : QStringLiteral("%");
         else if (c == QLatin1Char('/'))
             out += QStringLiteral("%2F");
         else if (c.category() == QChar::Other_Control) // U+0000..U+001F, U+007F..U+009F
@@ -41,4 +58,13 @@ QString escape_file_name(const QString& label)
             out += c;
     }
     return out;
+}
+
+QString escape_folder_name(const QString& label)
+{
+    if (label == QLatin1String("."))
+        return QStringLiteral("%2E");
+    if (label == QLatin1String(".."))
+        return QStringLiteral("%2E%2E");
+    return escape_file_name(label);
 }

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace cropfixture;
 
 Q_DECLARE_METATYPE(cv::Rect)
@@ -56,52 +58,87 @@ private slots:
         QVERIFY(images_dir.isValid());
     }
 
+    // Each label inside a file name and as a whole folder name.
     void escape_data()
     {
         QTest::addColumn<QString>("label");
-        QTest::addColumn<QString>("escaped");
-        QTest::newRow("ordinary") << "car" << "car";
-        QTest::newRow("blank and dots inside") << "traffic light.v2" << "traffic light.v2";
-        QTest::newRow("non-ASCII") << QString::fromUtf8("é漢") << QString::fromUtf8("é漢");
-        QTest::newRow("emoji (surrogate pair)") << QString::fromUtf8("\xF0\x9F\x9A\x97") << QString::fromUtf8("\xF0\x9F\x9A\x97");
-        QTest::newRow("backslash") << "x\\y" << "x\\y";
-        QTest::newRow("shell characters") << "sp ace:*?\"<>|" << "sp ace:*?\"<>|";
-        QTest::newRow("three dots") << "..." << "...";
-        QTest::newRow("dot") << "." << "%2E";
-        QTest::newRow("dot dot") << ".." << "%2E%2E";
-        QTest::newRow("percent") << "%" << "%25";
-        QTest::newRow("escape-looking text") << "a%2Fb" << "a%252Fb";
-        QTest::newRow("escaped dot text") << "%2E" << "%252E";
-        QTest::newRow("slash") << "a/b" << "a%2Fb";
-        QTest::newRow("parent path") << "../x" << "..%2Fx";
-        QTest::newRow("deep parent path") << "../../../y" << "..%2F..%2F..%2Fy";
-        QTest::newRow("absolute path") << "/etc/passwd" << "%2Fetc%2Fpasswd";
-        QTest::newRow("tab and newline") << "a\tb\nc" << "a%09b%0Ac";
-        QTest::newRow("NUL") << QString("a") + QChar(0) + "b" << "a%00b";
-        QTest::newRow("DEL") << "a\x7f" << "a%7F";
-        QTest::newRow("C1 control") << QString("a") + QChar(0x85) << "a%C2%85";
-        QTest::newRow("lone surrogate") << QString("a") + QChar(0xD800) << "a%uD800";
-        QTest::newRow("empty") << "" << "";
+        QTest::addColumn<QString>("inFile");
+        QTest::addColumn<QString>("asFolder");
+        auto same = [](const char* name, const QString& label, const QString& escaped) {
+            QTest::newRow(name) << label << escaped << escaped;
+        };
+        // Safe names are used as written.
+        same("ordinary", "car", "car");
+        same("blank and dots inside", "traffic light.v2", "traffic light.v2");
+        same("blank", "a b", "a b");
+        same("percent sign", "50%", "50%");
+        same("percents that read as no escape", "100%%, %x, %2, %u12, %G0", "100%%, %x, %2, %u12, %G0");
+        same("non-ASCII", QString::fromUtf8("é漢"), QString::fromUtf8("é漢"));
+        same("emoji (surrogate pair)", QString::fromUtf8("\xF0\x9F\x9A\x97"), QString::fromUtf8("\xF0\x9F\x9A\x97"));
+        same("backslash", "x\\y", "x\\y");
+        same("shell characters", "sp ace:*?\"<>|", "sp ace:*?\"<>|");
+        same("three dots", "...", "...");
+        // "." and ".." cannot be a folder name, but are fine inside a file name.
+        QTest::newRow("dot") << "." << "." << "%2E";
+        QTest::newRow("dot dot") << ".." << ".." << "%2E%2E";
+        // What cannot be a name as written.
+        same("slash", "a/b", "a%2Fb");
+        same("parent path", "../x", "..%2Fx");
+        same("deep parent path", "../../../y", "..%2F..%2F..%2Fy");
+        same("absolute path", "/etc/passwd", "%2Fetc%2Fpasswd");
+        same("tab and newline", "a\tb\nc", "a%09b%0Ac");
+        same("NUL", QString("a") + QChar(0) + "b", "a%00b");
+        same("DEL", "a\x7f", "a%7F");
+        same("C1 control", QString("a") + QChar(0x85), "a%C2%85");
+        same("lone surrogate", QString("a") + QChar(0xD800), "a%uD800");
+        same("empty", "", "%");
+        // A "%" that would read as an escape is escaped itself.
+        same("percent alone", "%", "%25");
+        same("escape-looking text", "a%2Fb", "a%252Fb");
+        same("escape-looking text, lower case", "a%2fb", "a%252fb");
+        same("escaped dot text", "%2E", "%252E");
+        same("escaped surrogate text", "%uD800", "%25uD800");
+        same("percent before an escape", "%/", "%%2F");
     }
     void escape()
     {
         QFETCH(QString, label);
-        QFETCH(QString, escaped);
-        QCOMPARE(escape_file_name(label), escaped);
+        QTEST(escape_file_name(label), "inFile");
+        QTEST(escape_folder_name(label), "asFolder");
     }
 
-    // Labels that differ never share a name, and no name can leave its folder.
+    // Labels that differ never share a name, and no name can leave its folder
+    // or hold a control character: every label of up to four characters from
+    // an alphabet of the troublesome ones, and some longer escape look-alikes.
     void escapeIsInjectiveAndSafe()
     {
-        const QStringList labels = {"a/b", "a%2Fb", "a%252Fb", "%", "%25", ".", "..", "%2E", "%2E%2E", "..%2F",
-                                    "../", "a\tb", "a%09b", QString("a") + QChar(0xD800), "a%uD800", "car", "Car"};
-        QSet<QString> seen;
+        const QList<QChar> alphabet = {'%', '2', 'F', 'u', '/', '.', 'a', '\t', QChar(0xD800)};
+        QStringList labels = {"%uD800", "%25uD800", "a%uD800", "%u00AB", "%C2%85", QString("a") + QChar(0x85),
+                              "car", "Car"};
+        QStringList level = {QString()};
+        for (int length = 0; length <= 4; ++length) {
+            labels += level;
+            QStringList next;
+            for (const QString& l : level)
+                for (QChar c : alphabet)
+                    next << l + c;
+            level = next;
+        }
+        QHash<QString, QString> inFile, asFolder; // name -> label
         for (const QString& l : labels) {
-            const QString e = escape_file_name(l);
-            QVERIFY2(!seen.contains(e), qPrintable(l));
-            seen.insert(e);
-            QVERIFY(!e.contains('/'));
-            QVERIFY(e != "." && e != "..");
+            const QString f = escape_file_name(l);
+            const QString d = escape_folder_name(l);
+            QVERIFY2(!inFile.contains(f) || inFile[f] == l, qPrintable(f));
+            QVERIFY2(!asFolder.contains(d) || asFolder[d] == l, qPrintable(d));
+            inFile.insert(f, l);
+            asFolder.insert(d, l);
+            for (const QString& name : {f, d}) {
+                QVERIFY(!name.isEmpty() && !name.contains('/'));
+                QVERIFY(std::none_of(name.begin(), name.end(),
+                                     [](QChar c) { return c.category() == QChar::Other_Control; }));
+                QCOMPARE(QString::fromUtf8(name.toUtf8()), name); // kept whole as a UTF-8 name on disk
+            }
+            QVERIFY(d != "." && d != "..");
         }
     }
 
@@ -273,15 +310,26 @@ private slots:
     {
         QTest::addColumn<QString>("label");
         QTest::addColumn<bool>("same_folder");
-        QTest::addColumn<QString>("name"); // escaped label
-        const QList<QPair<QString, QString>> labels = {
-            {"../x", "..%2Fx"},       {"..", "%2E%2E"},       {".", "%2E"},
-            {"a/b", "a%2Fb"},         {"../../../y", "..%2F..%2F..%2Fy"},
-            {"/abs", "%2Fabs"},       {"x\\y", "x\\y"},       {QString::fromUtf8("é漢"), QString::fromUtf8("é漢")},
-            {"new\nline", "new%0Aline"}};
-        for (const auto& l : labels) {
-            QTest::newRow(qPrintable("sub-folder " + l.second)) << l.first << false << l.second;
-            QTest::newRow(qPrintable("same folder " + l.second)) << l.first << true << l.second;
+        QTest::addColumn<QString>("name");   // the label in the file name
+        QTest::addColumn<QString>("folder"); // the label as the class folder
+        struct Case {
+            QString label, name, folder;
+        };
+        const QList<Case> labels = {
+            {"../x", "..%2Fx", "..%2Fx"},
+            {"..", "..", "%2E%2E"},
+            {".", ".", "%2E"},
+            {"", "%", "%"},
+            {"a/b", "a%2Fb", "a%2Fb"},
+            {"../../../y", "..%2F..%2F..%2Fy", "..%2F..%2F..%2Fy"},
+            {"/abs", "%2Fabs", "%2Fabs"},
+            {"x\\y", "x\\y", "x\\y"},
+            {"50%", "50%", "50%"},
+            {QString::fromUtf8("é漢"), QString::fromUtf8("é漢"), QString::fromUtf8("é漢")},
+            {"new\nline", "new%0Aline", "new%0Aline"}};
+        for (const Case& l : labels) {
+            QTest::newRow(qPrintable("sub-folder " + l.folder)) << l.label << false << l.name << l.folder;
+            QTest::newRow(qPrintable("same folder " + l.folder)) << l.label << true << l.name << l.folder;
         }
     }
     // Whatever the label, everything the run creates lies in its export folder,
@@ -291,6 +339,7 @@ private slots:
         QFETCH(QString, label);
         QFETCH(bool, same_folder);
         QFETCH(QString, name);
+        QFETCH(QString, folder);
         QTemporaryDir root;
         const QString chosen = root.filePath("a/b/chosen");
         QVERIFY(QDir().mkpath(chosen));
@@ -306,7 +355,7 @@ private slots:
         QCOMPARE(r.written, 1);
 
         const QString file = "1700000000_" + name + "_0.png";
-        QCOMPARE(files_below(r.export_dir), QStringList({same_folder ? file : name + "/" + file}));
+        QCOMPARE(files_below(r.export_dir), QStringList({same_folder ? file : folder + "/" + file}));
         const QString prefix = "a/b/chosen/export_crop_1700000000";
         for (const QString& p : tree(root.path()) - before)
             QVERIFY2(p == prefix || p.startsWith(prefix + "/"), qPrintable(p));
@@ -318,13 +367,15 @@ private slots:
         QTemporaryDir out;
         Labeling labeling;
         const auto images = images_for(labeling, {Frame{object("a/b", 10, 10, 20, 20), object("a%2Fb", 10, 10, 20, 20),
-                                                        object("..", 10, 10, 20, 20), object("%2E%2E", 10, 10, 20, 20)}});
+                                                        object("..", 10, 10, 20, 20), object("%2E%2E", 10, 10, 20, 20),
+                                                        object("", 10, 10, 20, 20), object("%", 10, 10, 20, 20)}});
         CropOptions options = scale_options(1, 1);
         options.same_folder = false;
         const CropExportResult r = export_crops(out.path(), kStamp, images, labeling, options);
-        QCOMPARE(r.written, 4);
+        QCOMPARE(r.written, 6);
         QCOMPARE(files_below(r.export_dir),
-                 QStringList({"%252E%252E/1700000000_%252E%252E_0.png", "%2E%2E/1700000000_%2E%2E_0.png",
+                 QStringList({"%/1700000000_%_0.png", "%25/1700000000_%25_0.png",
+                              "%252E%252E/1700000000_%252E%252E_0.png", "%2E%2E/1700000000_.._0.png",
                               "a%252Fb/1700000000_a%252Fb_0.png", "a%2Fb/1700000000_a%2Fb_0.png"}));
     }
 
