@@ -131,14 +131,15 @@ void DialogSarvik_v2::restoreState(QJsonObject state)
         QAbstractButton* yes = box.button(QMessageBox::Yes);
         yes->animateClick(5000);
         box.exec();
-        const bool accepted = box.clickedButton() == yes;
 
-        // The box ran an event loop: the command loop may have registered
-        // the name meanwhile, and a loaded configuration must not be
-        // overwritten by a placeholder.
-        if (registered(name))
+        // Yes loads the saved folder under the name, also into a
+        // configuration the command loop registered while the box was open.
+        if (box.clickedButton() == yes &&
+            nomu_lib_darknet_widget::dlg_detect_lst_config->addConfigPath(name, path, backend))
             continue;
-        if (accepted && nomu_lib_darknet_widget::dlg_detect_lst_config->addConfigPath(name, path, backend))
+        // A configuration registered meanwhile is never replaced by a
+        // placeholder.
+        if (registered(name))
             continue;
 
         auto placeholder = new DetConfig(this);

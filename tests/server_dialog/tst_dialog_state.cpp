@@ -40,6 +40,7 @@ private slots:
     void restoreBackendRules_data();
     void restoreBackendRules();
     void restoreAsksOnlyForAbsentNames();
+    void restoreKeepsConfigLoadedMeanwhile_data();
     void restoreKeepsConfigLoadedMeanwhile();
     void restoreShowsConfig_data();
     void restoreShowsConfig();
@@ -350,17 +351,35 @@ void TestDialogState::restoreAsksOnlyForAbsentNames()
     }
 }
 
+void TestDialogState::restoreKeepsConfigLoadedMeanwhile_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<bool>("loadable"); // the saved folder holds a model
+    QTest::addColumn<bool>("reloaded");
+    QTest::newRow("No keeps it") << false << true << false;
+    QTest::newRow("Yes loads the saved folder into it") << true << true << true;
+    QTest::newRow("Yes with a folder that fails to load keeps it") << true << false << false;
+}
+
 void TestDialogState::restoreKeepsConfigLoadedMeanwhile()
 {
-    // The box runs an event loop, in which the command loop may load the same name.
+    QFETCH(bool, yes);
+    QFETCH(bool, loadable);
+    QFETCH(bool, reloaded);
+    // The box runs an event loop, in which the command loop may load the same
+    // name: it stays the registered configuration, never a placeholder.
     DialogSarvik_v2 dlg;
     DetConfig* loaded_meanwhile = fake_config("CPU", true);
-    BoxAnswerer boxes({QMessageBox::No});
+    BoxAnswerer boxes({yes ? QMessageBox::Yes : QMessageBox::No});
     boxes.during = [&] { DialogListConfigs::map_det_cfgs.insert("n", loaded_meanwhile); };
-    dlg.restoreState(QJsonObject{{"map_det_cfgs", QJsonArray{QJsonObject{{"config_name", "n"}, {"config_path", "/p"}}}}});
+    const QString path = loadable ? small_ : root_.path() + "/nowhere";
+    dlg.restoreState(QJsonObject{{"map_det_cfgs", QJsonArray{QJsonObject{{"config_name", "n"}, {"config_path", path}}}}});
     QCOMPARE(boxes.texts.size(), 1);
     QCOMPARE(DialogListConfigs::map_det_cfgs.value("n", nullptr), loaded_meanwhile);
     QVERIFY(loaded_meanwhile->loaded);
+    QCOMPARE(loaded_meanwhile->config_path, reloaded ? small_ : QString("/models/CPU"));
+    QCOMPARE(loaded_meanwhile->class_names.size(), size_t(reloaded ? 2 : 0));
+    QCOMPARE(loaded_meanwhile->yolo_cpu && loaded_meanwhile->yolo_cpu->detector, reloaded);
 }
 
 void TestDialogState::restoreShowsConfig_data()
