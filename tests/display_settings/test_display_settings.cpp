@@ -4,7 +4,10 @@
 #include "dialog_labeling_setting.h"
 #include "ui_dialog_labeling_setting.h"
 
+#include <QAbstractSpinBox>
+#include <QFontInfo>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QtTest>
 
 namespace {
@@ -28,6 +31,7 @@ class DisplaySettings : public QObject {
 
 private slots:
     void window();
+    void labelsReadable();
     void fresh();
     void restore_data();
     void restore();
@@ -61,6 +65,33 @@ void DisplaySettings::window()
     QVERIFY(!d.isModal());
     d.close();
     QVERIFY(d.isHidden());
+}
+
+// With the font Qt picks on a Debian desktop (Sans Serif 9, which is DejaVu
+// Sans), every label shows its whole text inside the fixed window and ends
+// before the spin box beside it.
+void DisplaySettings::labelsReadable()
+{
+    const QFont before = QApplication::font();
+    QApplication::setFont(QFont("Sans Serif", 9));
+    const QString family = QFontInfo(QApplication::font()).family();
+    QVERIFY2(family == "DejaVu Sans", qPrintable("the desktop font is missing; got " + family));
+
+    DialogLabelingSetting d;
+    const QList<QLabel*> labels = d.findChildren<QLabel*>();
+    QCOMPARE(labels.size(), 6);
+    for (const QLabel* label : labels) {
+        const QRect inWindow(label->mapTo(&d, QPoint(0, 0)), label->size());
+        const QString what = label->objectName() + " \"" + label->text() + "\"";
+        QVERIFY2(label->sizeHint().width() <= label->width() && label->sizeHint().height() <= label->height(),
+                 qPrintable(what + " is cut"));
+        QVERIFY2(d.rect().contains(inWindow), qPrintable(what + " leaves the window"));
+        for (const QAbstractSpinBox* box : d.findChildren<QAbstractSpinBox*>()) {
+            const QRect boxInWindow(box->mapTo(&d, QPoint(0, 0)), box->size());
+            QVERIFY2(!inWindow.intersects(boxInWindow), qPrintable(what + " runs into " + box->objectName()));
+        }
+    }
+    QApplication::setFont(before);
 }
 
 void DisplaySettings::fresh()
