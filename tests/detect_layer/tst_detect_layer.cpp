@@ -195,9 +195,25 @@ void TestDetectLayer::reloadReusesRecord()
     QCOMPARE(DialogListConfigs::map_det_cfgs.size(), 1);
     QCOMPARE(DetectorCPU::live_count(), 1);
     QCOMPARE(first->config_path, big_);
-    QVERIFY(first->track_counters == first->track_counters && first->track_counters);
+    // The counters are still the record's own: the pointer lies inside the
+    // record, tracking advances what it points at, and a reset of the record
+    // (which restarts its own counters) shows through it.
+    std::vector<unsigned>* counters = first->track_counters;
+    QVERIFY(counters);
+    const char* at = reinterpret_cast<const char*>(counters);
+    QVERIFY(at >= reinterpret_cast<const char*>(first) &&
+            at + sizeof *counters <= reinterpret_cast<const char*>(first + 1));
+    QCOMPARE(*counters, (std::vector<unsigned>{1, 1}));
+    first->enable_tracking = true;
     cv::Mat img = black();
-    QCOMPARE(int(first->infer(img).size()), 1);
+    const std::vector<bbox_t> boxes = first->infer(img);
+    QCOMPARE(int(boxes.size()), 1);
+    std::vector<unsigned> advanced{1, 1};
+    ++advanced.at(boxes[0].obj_id);
+    QCOMPARE(*counters, advanced);
+    first->reset_track_id(nullptr, nullptr);
+    QCOMPARE(*counters, (std::vector<unsigned>{1, 1}));
+    QCOMPARE(first->track_counters, counters);
     // An unloaded record under the name (as the server leaves it) is reused too.
     first->loaded = false;
     QVERIFY(list_->addConfigPath("test", small_, "CPU"));
