@@ -16,8 +16,8 @@ bool hex_digits(const QString& text, int from, int count)
     if (from + count > text.size())
         return false;
     for (int i = from; i < from + count; ++i) {
-        const QChar c = text.at(i);
-        if (!(c.isDigit() && c.unicode() < 128) && !(c >= 'a' && c <= 'f') && !(c >= 'A' && c <= 'F'))
+        const ushort c = text.at(i).unicode();
+        if (!(c >= '0' && c <= '9') && !(c >= 'a' && c <= 'f') && !(c >= 'A' && c <= 'F'))
             return false;
     }
     return true;

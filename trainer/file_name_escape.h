@@ -4,12 +4,11 @@
 // by the user, so it goes through these escapes before it reaches a path.
 //
 // A label that can be a name as written is used as written ("car", "50%",
-// "a b", "é漢", "x\y"). Only what cannot be is escaped, as "%XX" per UTF-8
-// byte:
-//   "/" anywhere                     -> "%2F"
-//   a control character (C0, DEL, C1) -> "%XX" per UTF-8 byte ("\t" -> "%09")
+// "a b", "é漢", "x\y"). Only what cannot be is escaped:
+//   "/" anywhere                            -> "%2F"
+//   a control character (C0, DEL, C1)       -> "%XX" per UTF-8 byte ("\t" -> "%09")
 //   a lone UTF-16 surrogate (no UTF-8 form) -> "%uXXXX"
-//   the empty label                  -> "%"
+//   the empty label                         -> "%"
 // and, for a whole folder name only, "." -> "%2E" and ".." -> "%2E%2E".
 // So that two different labels never give one name, a "%" of the label that
 // would read as one of these escapes is itself written "%25": a "%" followed

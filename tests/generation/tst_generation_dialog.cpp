@@ -1,7 +1,7 @@
 // The Generate slot of the main dialog: the chosen-folder rule, the refusals
-// and their stderr lines (a message box only for a folder never chosen), the re-entrancy guard, and whole generations of a
-// fixture project (layout, progress lines, Auto Gen counts, the labels of the
-// project's images).
+// and their stderr lines (a message box only for a folder never chosen), the
+// re-entrancy guard, and whole generations of a fixture project (layout,
+// progress lines, Auto Gen counts, the labels of the project's images).
 #include "dataset_generator.h"
 #include "dialog_dataset_gen.h"
 #include "dialog_varnex.h"
