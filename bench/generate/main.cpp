@@ -11,11 +11,13 @@
 // The three cases run in turns, three rounds, and the best round of each is
 // printed with the ratio of "auto gen off" to "bare".
 //
-// Run: bench_generate [rounds]. It keeps "/tmp/varnex.log" as it found it.
+// Run: bench_generate [rounds]. It holds the exchange-file lock while it runs
+// and keeps "/tmp/varnex.log" as it found it.
 
 #include "dataset_generator.h"
 #include "dialog_dataset_gen.h"
 #include "dialog_varnex.h"
+#include "test_support.h"
 #include "ui_dialog_varnex.h"
 
 #include <QApplication>
@@ -38,7 +40,6 @@
 namespace {
 
 const int kImages = 50;
-const QString kLog = "/tmp/varnex.log";
 
 // A picture that compresses like a photograph: gradients, shapes and mild
 // noise.
@@ -158,13 +159,7 @@ int main(int argc, char** argv)
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
 
     // The status line is a fixed exchange file: put back what was there.
-    QFile log(kLog);
-    const bool had_log = log.exists();
-    QByteArray old_log;
-    if (had_log && log.open(QIODevice::ReadOnly)) {
-        old_log = log.readAll();
-        log.close();
-    }
+    const testsupport::ExchangeFileGuard guard({"/tmp/varnex.log"});
 
     QTemporaryDir tmp;
     const QString images = tmp.filePath("images");
@@ -207,12 +202,5 @@ int main(int argc, char** argv)
     std::printf("generation, Auto Gen on  (%4d pairs):    %8.2f images/s  (%.2f pairs/s)\n", listed_on, best_on,
                 best_on * (dialog.frame_count > 0 ? double(listed_on) / dialog.frame_count : 0.0));
     std::printf("ratio Auto Gen off / bare: %.3f (goal 0.8)\n", best_bare > 0 ? best_off / best_bare : 0.0);
-
-    if (had_log) {
-        if (log.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            log.write(old_log);
-    } else {
-        QFile::remove(kLog);
-    }
     return 0;
 }
