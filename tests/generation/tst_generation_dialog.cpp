@@ -68,6 +68,15 @@ QString make_project(const QString& dir)
     return path;
 }
 
+// Opens the fixture project in `d`, Auto Gen off, generating into `train_dir`.
+void open_project(DialogVarnex* d, const QString& project_dir, const QString& train_dir)
+{
+    const QString gt = make_project(project_dir);
+    d->restoreState(QJsonObject{{"prj_path", project_dir}, {"gt_path", gt}, {"path_gen", train_dir},
+                                {"grb_auto_gen", false}, {"cmb_model", "V4-tiny"}, {"batch_size", 64},
+                                {"sub_division", 8}});
+}
+
 int listed(const QString& train_dir)
 {
     return text(train_dir + "/data/train.txt").count('\n');
@@ -257,10 +266,7 @@ void TstGenerationDialog::generationOfAProject()
 {
     QTemporaryDir project;
     QTemporaryDir train;
-    const QString gt = make_project(project.path());
-    d_->restoreState(QJsonObject{{"prj_path", project.path()}, {"gt_path", gt}, {"path_gen", train.path()},
-                                 {"grb_auto_gen", false}, {"cmb_model", "V4-tiny"}, {"batch_size", 64},
-                                 {"sub_division", 8}});
+    open_project(d_.get(), project.path(), train.path());
     QCOMPARE(d_->frame_count, 3);
     QCOMPARE(d_->labeling.classes, std::vector<QString>({"cat", "dog"}));
     d_->labeling.frames.remove("c.jpg");
@@ -296,10 +302,7 @@ void TstGenerationDialog::viewLeavesTheOutputAlone()
 {
     QTemporaryDir project;
     QTemporaryDir train;
-    const QString gt = make_project(project.path());
-    d_->restoreState(QJsonObject{{"prj_path", project.path()}, {"gt_path", gt}, {"path_gen", train.path()},
-                                 {"grb_auto_gen", false}, {"cmb_model", "V4-tiny"}, {"batch_size", 64},
-                                 {"sub_division", 8}});
+    open_project(d_.get(), project.path(), train.path());
     int redraws = 0;
     d_->key_poll = [&redraws]() {
         ++redraws;
