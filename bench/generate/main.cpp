@@ -127,9 +127,14 @@ double bare_loop(const QString& images, const QString& out)
 }
 
 // One generation by the Generate slot, as a "gen" run calls it; standard
-// output (its progress lines) goes to /dev/null meanwhile.
+// output (its progress lines) goes to /dev/null meanwhile. The previous
+// run's "data" is removed first, untimed: every timed run then starts from an
+// empty training folder, as the bare loop does (otherwise "auto gen off"
+// would pay for removing the eleven-fold output of the "auto gen on" run
+// before it, in every round but the first).
 double generation(DialogVarnex& dialog, bool auto_gen)
 {
+    QDir(dialog.train_dir + "/data").removeRecursively();
     dialog.ui->groupBox_auto_gen->setChecked(auto_gen);
     std::fflush(stdout);
     const int saved = dup(1);
