@@ -132,7 +132,7 @@ public:
     int cur_index = 0;                     // 0-based index of the shown image
     int frame_count = 0;                   // images of the open folder
     cv::Mat cur_image;                     // the shown image as read
-    cv::Mat display_image;                 // the copy the redraw draws on
+    cv::Mat display_image;                 // the copy the redraw draws on (see copy_to_display)
     QString train_dir;                     // training folder (home folder until chosen)
     bool train_dir_chosen = false;         // set by restoreState and Browse Training File
     QString last_weight_dir;               // start folder of the weight dialog
@@ -166,6 +166,14 @@ public:
     // or 0.
     int polled_key = 0;
 
+    // True while the view is on screen: the dialog shown on the Labeling tab.
+    // The redraw runs only then.
+    bool view_shown() const;
+    // Copies the current image into the display image, into pixels of the
+    // display image's own. A move while the view is not shown only lets the
+    // display image share the current image's pixels (nothing draws then), and
+    // drawing must never change an image that was read.
+    void copy_to_display();
     // The display setting `key` as a whole number, read afresh.
     int display_setting(const char* key);
     // One stderr line per kind of redraw failure (the redraw goes on).

@@ -49,9 +49,14 @@ int DialogVarnex::display_setting(const char* key)
     return dlg_lb_setting->get_settings()[key].toInt();
 }
 
+bool DialogVarnex::view_shown() const
+{
+    return isVisible() && ui->tabWidget->currentIndex() == 0;
+}
+
 void DialogVarnex::loopTimerUpdateImWindow()
 {
-    if (!isVisible() || ui->tabWidget->currentIndex() != 0)
+    if (!view_shown())
         return;
     ui->pushButton_prev->setEnabled(ui->horizontalSlider_frame->value() != 1);
     ui->pushButton_next->setEnabled(ui->horizontalSlider_frame->value() != frame_count);
@@ -71,10 +76,17 @@ void DialogVarnex::loopTimerUpdateImWindow()
         commit_points();
 }
 
+void DialogVarnex::copy_to_display()
+{
+    if (display_image.u && display_image.u->refcount > 1)
+        display_image.release();
+    cur_image.copyTo(display_image);
+}
+
 void DialogVarnex::drawObject()
 {
     try {
-        cur_image.copyTo(display_image);
+        copy_to_display();
         if (!display_image.empty()) {
             const int W = display_image.cols;
             const int H = display_image.rows;

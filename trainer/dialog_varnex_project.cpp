@@ -81,7 +81,7 @@ void DialogVarnex::loadPrjoject(QString path)
             cur_index = 0;
         }
         getFrame(0, true);
-        cur_image.copyTo(display_image);
+        copy_to_display();
         show_cur_img(display_image);
     } catch (...) {
         // Opening goes as far as it got; the previous image stays shown.
@@ -123,8 +123,16 @@ void DialogVarnex::on_horizontalSlider_frame_valueChanged(int value)
         labeling.active_object = -1;
         clicked_points.clear();
     }
-    if (!getFrame(value - 1, true).empty())
-        cur_image.copyTo(display_image);
+    if (getFrame(value - 1, true).empty())
+        return;
+    // Nothing draws on the display image while the view is not shown (the
+    // redraw waits until it is, and copies first): then the display image
+    // shares the pixels instead of copying them. A generation moves through
+    // every image so, with the dialog hidden in a "gen" run.
+    if (view_shown())
+        copy_to_display();
+    else
+        display_image = cur_image;
 }
 
 void DialogVarnex::on_pushButton_prev_clicked()

@@ -9,6 +9,7 @@
 
 #include "test_support.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -67,9 +68,38 @@ QString make_project(const QString& dir)
     return path;
 }
 
+// Opens the fixture project in `d`, Auto Gen off, generating into `train_dir`.
+void open_project(DialogVarnex* d, const QString& project_dir, const QString& train_dir)
+{
+    const QString gt = make_project(project_dir);
+    d->restoreState(QJsonObject{{"prj_path", project_dir}, {"gt_path", gt}, {"path_gen", train_dir},
+                                {"grb_auto_gen", false}, {"cmb_model", "V4-tiny"}, {"batch_size", 64},
+                                {"sub_division", 8}});
+}
+
 int listed(const QString& train_dir)
 {
     return text(train_dir + "/data/train.txt").count('\n');
+}
+
+// What a generation wrote, without its random names: every pair as the
+// digest of its JPEG with its label text (sorted), the files that name no
+// pair, and the number of listed images.
+QStringList written(const QString& train_dir)
+{
+    const QString data = train_dir + "/data";
+    QStringList entries;
+    for (const QString& jpg : QDir(data + "/img").entryList({"*.jpg"}, QDir::Files)) {
+        const QString base = data + "/img/" + jpg.chopped(4);
+        entries << QCryptographicHash::hash(testsupport::readFile(base + ".jpg"), QCryptographicHash::Sha1).toHex() +
+                       " " + text(base + ".txt");
+    }
+    entries.sort();
+    for (const char* name : {"obj.names", "obj.data", "classes.data", "seg_train.txt", "classif_train.txt",
+                             "train.cfg", "test.cfg", "version"})
+        entries << QString(name) + ": " + text(data + "/" + name);
+    entries << "listed: " + QString::number(listed(train_dir));
+    return entries;
 }
 
 } // namespace
@@ -90,6 +120,7 @@ private slots:
     void projectWithoutImages();
     void visibleDialogSaysWhy();
     void generationOfAProject();
+    void viewLeavesTheOutputAlone();
     void commandsWaitForTheGeneration();
 
 private:
@@ -295,10 +326,7 @@ void TstGenerationDialog::generationOfAProject()
 {
     QTemporaryDir project;
     QTemporaryDir train;
-    const QString gt = make_project(project.path());
-    d_->restoreState(QJsonObject{{"prj_path", project.path()}, {"gt_path", gt}, {"path_gen", train.path()},
-                                 {"grb_auto_gen", false}, {"cmb_model", "V4-tiny"}, {"batch_size", 64},
-                                 {"sub_division", 8}});
+    open_project(d_.get(), project.path(), train.path());
     QCOMPARE(d_->frame_count, 3);
     QCOMPARE(d_->labeling.classes, std::vector<QString>({"cat", "dog"}));
     d_->labeling.frames.remove("c.jpg");
@@ -325,6 +353,60 @@ void TstGenerationDialog::generationOfAProject()
     QCOMPARE(d_->ui->label_Generate_text->text(), train.path());
     QCOMPARE(text(train.filePath("data/version")), QString("V4-tiny : 2 class"));
     QVERIFY(!d_->generating);
+}
+
+// A generation writes the same files and moves through the same steps
+// whether the view is on screen (redrawn while events run) or the dialog is
+// hidden, as in a "gen" run.
+void TstGenerationDialog::viewLeavesTheOutputAlone()
+{
+    QTemporaryDir project;
+    QTemporaryDir train;
+    open_project(d_.get(), project.path(), train.path());
+    int redraws = 0;
+    d_->key_poll = [&redraws]() {
+        ++redraws;
+        return -1;
+    };
+    QStringList steps;
+    connect(d_->ui->horizontalSlider_frame, &QSlider::valueChanged, [&](int v) {
+        steps << "slider " + QString::number(v) + " " + d_->ui->lineEdit_frameStatus->text();
+        // A redraw at the next event run of the generation, whatever the clock says.
+        QTimer::singleShot(0, d_.get(), [this] { QMetaObject::invokeMethod(d_.get(), "loopTimerUpdateImWindow"); });
+    });
+    connect(d_->ui->progressBar, &QProgressBar::valueChanged, [&](int v) {
+        steps << "progress " + QString::number(v) + " " + d_->ui->label_img_name->text();
+    });
+
+    struct Run {
+        QStringList files, steps;
+        QByteArray printed, status;
+    };
+    auto generate = [&]() {
+        // Both runs start from the same place: another image, no progress.
+        d_->ui->horizontalSlider_frame->setValue(2);
+        d_->ui->progressBar->setValue(0);
+        steps.clear();
+        StdoutCapture out;
+        d_->on_pushButton_GenerateTrainingFiles_clicked();
+        return Run{written(train.path()), steps, out.finish(), testsupport::readFile(kLog)};
+    };
+
+    const Run hidden = generate();
+    QCOMPARE(redraws, 0);
+    d_->show();
+    d_->ui->tabWidget->setCurrentIndex(0);
+    const Run shown = generate();
+    QVERIFY(redraws >= 3);
+    d_->hide();
+
+    QCOMPARE(hidden.files.size(), 3 + 9);
+    QCOMPARE(shown.files, hidden.files);
+    QCOMPARE(shown.steps, hidden.steps);
+    QCOMPARE(shown.printed, hidden.printed);
+    QCOMPARE(shown.status, hidden.status);
+    QCOMPARE(hidden.steps, (QStringList{"slider 1 1/3", "progress 33 a.jpg", "slider 2 2/3", "progress 66 b.png",
+                                        "slider 3 3/3", "progress 100 Image error : c.jpg"}));
 }
 
 // While a generation lets events run, Generate, Load Images and Load GT do

@@ -119,6 +119,8 @@ private slots:
     void emptyFolderKeepsProject();
     void navigation();
     void buttonEnabling();
+    void moveWhileViewNotShown_data();
+    void moveWhileViewNotShown();
     void unreadableImage();
     void loadGroundTruth();
     void loadGroundTruthRefusesBrokenFile_data();
@@ -331,6 +333,44 @@ void Project::buttonEnabling()
     QMetaObject::invokeMethod(d_.get(), "loopTimerUpdateImWindow");
     QVERIFY(d_->ui->pushButton_prev->isEnabled());
     QVERIFY(!d_->ui->pushButton_next->isEnabled());
+    d_->hide();
+}
+
+void Project::moveWhileViewNotShown_data()
+{
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("dialog hidden") << false;
+    QTest::newRow("dialog shown on the Training tab") << true;
+}
+
+// With the view off screen a move does not copy the image for the view, yet
+// the display image holds the new image; once the view is on screen the
+// redraw draws on pixels of its own, never on the image that was read (which
+// a generation still holds).
+void Project::moveWhileViewNotShown()
+{
+    QFETCH(bool, shown);
+    d_->loadPrjoject(makeFolder("offscreen_move", {"a.png", "b.png"}));
+    if (shown) {
+        d_->show();
+        d_->ui->tabWidget->setCurrentIndex(1);
+    }
+    Object car = makeObject("car", 0, cv::Rect(2, 3, 20, 10));
+    car.color = cv::Scalar(0, 0, 255);
+    d_->labeling.frames["b.png"].push_back(car);
+
+    d_->ui->horizontalSlider_frame->setValue(2);
+    const cv::Mat read = d_->cur_image; // as a generation holds the image it read
+    const cv::Mat pixels = read.clone();
+    QCOMPARE(d_->display_image.cols, 80);
+    QCOMPARE(cv::norm(d_->display_image, pixels, cv::NORM_INF), 0.0);
+
+    d_->show();
+    d_->ui->tabWidget->setCurrentIndex(0);
+    QMetaObject::invokeMethod(d_.get(), "loopTimerUpdateImWindow");
+    QCOMPARE(d_->display_image.at<cv::Vec3b>(13, 10), cv::Vec3b(0, 0, 255)); // the box's lower edge
+    QCOMPARE(cv::norm(read, pixels, cv::NORM_INF), 0.0);
+    QCOMPARE(cv::norm(d_->cur_image, pixels, cv::NORM_INF), 0.0);
     d_->hide();
 }
 
