@@ -1,11 +1,18 @@
 #include "training_folder.h"
 
+#include "box_geometry.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 QString label_line(int k, const Object& object, int width, int height)
 {
+    const Box64 box(object.bbox);
+    const Box64 inside = box & Box64(0, 0, width, height);
+    if (inside.empty())
+        return QString();
+
     QString id;
     double divisor;
     if (k == 0) {
@@ -15,12 +22,21 @@ QString label_line(int k, const Object& object, int width, int height)
         id = QString::number(128LL * k + 323);
         divisor = (k % 2 == 1) ? 1.8 : 2.3;
     }
-    auto field = [divisor](int value, int size) {
-        const float q = static_cast<float>(value) / static_cast<float>(size);
+    auto field = [divisor](float value, int size) {
+        const float q = value / static_cast<float>(size);
         return QString::number(static_cast<double>(q) / divisor, 'g', 6) + " ";
     };
-    return id + " " + field(object.center.y, height) + field(object.center.x, width)
-           + field(object.bbox.height, height) + field(object.bbox.width, width);
+    // Centre and size each within (0, 1] of the image: the object's own.
+    // Otherwise the part of the box inside the image, about its middle.
+    auto within = [](long long v, int size) { return v > 0 && v <= size; };
+    if (within(object.center.y, height) && within(object.center.x, width) && within(box.height, height)
+        && within(box.width, width))
+        return id + " " + field(static_cast<float>(object.center.y), height)
+               + field(static_cast<float>(object.center.x), width) + field(static_cast<float>(box.height), height)
+               + field(static_cast<float>(box.width), width);
+    return id + " " + field(static_cast<float>((inside.y + inside.bottom()) * 0.5), height)
+           + field(static_cast<float>((inside.x + inside.right()) * 0.5), width)
+           + field(static_cast<float>(inside.height), height) + field(static_cast<float>(inside.width), width);
 }
 
 QString obj_data_text(int classes)
