@@ -8,6 +8,7 @@
 
 namespace {
 
+// The bound of limit_coordinate: beyond any image, half the int range.
 const long long kFar = 1LL << 30;
 
 // How far outside the image a polygon point may lie before the polygon is
@@ -115,7 +116,9 @@ Box64 bounding_box(const std::vector<cv::Point2d>& points)
         return Box64();
     // Far beyond any int, yet safe to convert and to subtract.
     const double far = 4611686018427387904.0; // 2^62
-    auto whole = [far](double v) { return static_cast<long long>(std::nearbyint(std::min(std::max(v, -far), far))); };
+    auto whole = [far](double v) {
+        return static_cast<long long>(std::nearbyint(std::min(std::max(v, -far), far)));
+    };
     long long x0 = whole(points[0].x), x1 = x0, y0 = whole(points[0].y), y1 = y0;
     for (const cv::Point2d& p : points) {
         const long long px = whole(p.x);

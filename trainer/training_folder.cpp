@@ -29,14 +29,20 @@ QString label_line(int k, const Object& object, int width, int height)
     // Centre and size each within (0, 1] of the image: the object's own.
     // Otherwise the part of the box inside the image, about its middle.
     auto within = [](long long v, int size) { return v > 0 && v <= size; };
+    float cy, cx, h, w;
     if (within(object.center.y, height) && within(object.center.x, width) && within(box.height, height)
-        && within(box.width, width))
-        return id + " " + field(static_cast<float>(object.center.y), height)
-               + field(static_cast<float>(object.center.x), width) + field(static_cast<float>(box.height), height)
-               + field(static_cast<float>(box.width), width);
-    return id + " " + field(static_cast<float>((inside.y + inside.bottom()) * 0.5), height)
-           + field(static_cast<float>((inside.x + inside.right()) * 0.5), width)
-           + field(static_cast<float>(inside.height), height) + field(static_cast<float>(inside.width), width);
+        && within(box.width, width)) {
+        cy = static_cast<float>(object.center.y);
+        cx = static_cast<float>(object.center.x);
+        h = static_cast<float>(box.height);
+        w = static_cast<float>(box.width);
+    } else {
+        cy = static_cast<float>((inside.y + inside.bottom()) * 0.5);
+        cx = static_cast<float>((inside.x + inside.right()) * 0.5);
+        h = static_cast<float>(inside.height);
+        w = static_cast<float>(inside.width);
+    }
+    return id + " " + field(cy, height) + field(cx, width) + field(h, height) + field(w, width);
 }
 
 QString obj_data_text(int classes)
