@@ -1,8 +1,9 @@
-// The extreme ".gt" in the main dialog: every object redrawn on "show" (box
-// thicknesses 2 and 10) draws exactly what its twin within 100000 draws;
-// selection, moving, resizing and pointer events at the int limits give
-// saturated boxes; the augmentation preview draws the extreme objects like
-// their twins; and the boxes stay in the data as they were read.
+// The extreme ".gt" in the main dialog: every object redrawn by the image
+// window's timer (box thicknesses 2 and 10) draws exactly what its twin within
+// 100000 draws; selection works at the int limits, moving and resizing
+// saturate there, pointer events far outside commit boxes that fit an int;
+// the augmentation preview draws the extreme objects like their twins; and
+// the boxes stay in the data as they were read.
 
 #include "editing_fixture.h"
 #include "extreme_boxes.h"
