@@ -1,11 +1,14 @@
 #include "augmentation.h"
 
+#include "box_geometry.h"
+
 #include <QtGlobal>
 
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -32,47 +35,50 @@ cv::Scalar draw_border_colour()
 }
 QT_WARNING_POP
 
-// The objects of `frame` moved by the affine transform R.
+// The objects of `frame` moved by the affine transform R. Boxes and polygons
+// may lie anywhere in the int range, so corners, sizes and centres are taken
+// in 64 bits and only the results are brought into an int. For points within
+// the int range OpenCV's double transform with each result rounded (halves to
+// even) gives exactly what it gives for integer points.
 Frame refit_objects(const Frame& frame, const cv::Mat& R, bool fixed_size)
 {
     Frame objects = frame;
     for (Object& object : objects) {
-        std::vector<cv::Point> points;
-        int w0 = 0;
-        int h0 = 0;
+        std::vector<cv::Point2d> points;
+        long long w0 = 0;
+        long long h0 = 0;
         if (object.landmark.empty()) {
-            const cv::Rect& b = object.bbox;
-            points = {cv::Point(b.x, b.y), cv::Point(b.x + b.width, b.y), cv::Point(b.x + b.width, b.y + b.height),
-                      cv::Point(b.x, b.y + b.height)};
+            const Box64 b(object.bbox);
+            points = {cv::Point2d(double(b.x), double(b.y)), cv::Point2d(double(b.right()), double(b.y)),
+                      cv::Point2d(double(b.right()), double(b.bottom())), cv::Point2d(double(b.x), double(b.bottom()))};
             w0 = b.width;
             h0 = b.height;
         } else {
-            points = object.landmark;
+            points.assign(object.landmark.begin(), object.landmark.end());
             if (fixed_size) {
-                const cv::Rect own = cv::boundingRect(object.landmark);
+                const Box64 own = bounding_box(points);
                 w0 = own.width;
                 h0 = own.height;
             }
         }
 
-        // Integer points through a double matrix: each result is rounded
-        // to the nearest integer, halves to even.
-        std::vector<cv::Point> moved;
+        std::vector<cv::Point2d> moved;
         cv::transform(points, moved, R);
-
-        object.bbox = cv::boundingRect(moved);
-        object.center = cv::Point(cvRound((2 * object.bbox.x + object.bbox.width) * 0.5),
-                                  cvRound((2 * object.bbox.y + object.bbox.height) * 0.5));
+        const Box64 box = bounding_box(moved);
+        object.bbox = box.to_rect();
+        object.center = box_centre(object.bbox);
         if (fixed_size) {
             // The object's full unrotated width and height on each side of
-            // the new centre; the polygon stays as it was given.
-            const int cx = object.center.x;
-            const int cy = object.center.y;
-            const std::vector<cv::Point> around = {cv::Point(cx - w0, cy - h0), cv::Point(cx + w0, cy - h0),
-                                                   cv::Point(cx + w0, cy + h0), cv::Point(cx - w0, cy + h0)};
-            object.bbox = cv::boundingRect(around);
+            // the new centre (both end pixels counted); the polygon stays as
+            // it was given.
+            const cv::Point2l c = box.centre();
+            const long long w = std::llabs(w0);
+            const long long h = std::llabs(h0);
+            object.bbox = Box64(c.x - w, c.y - h, 2 * w + 1, 2 * h + 1).to_rect();
         } else {
-            object.landmark = moved;
+            object.landmark.clear();
+            for (const cv::Point2d& p : moved)
+                object.landmark.emplace_back(round_to_int(p.x), round_to_int(p.y));
         }
     }
     return objects;

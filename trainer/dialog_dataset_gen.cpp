@@ -1,6 +1,7 @@
 #include "dialog_dataset_gen.h"
 #include "ui_dialog_dataset_gen.h"
 
+#include "box_geometry.h"
 #include "mat_qimage.h"
 
 #include <QJsonValue>
@@ -160,11 +161,17 @@ cv::Mat DialogDatasetGen::render_preview()
     // Line sizes follow the width of what is shown.
     const int thickness = std::max(1, ui->spinBox_thickness->value() * img.cols / 500);
     const int radius = std::max(1, 2 * img.cols / 640);
+    // The boxes as cv::rectangle draws a cv::Rect (last column and row
+    // inside, nothing for a size of 0 or less), in 64 bits: they may lie
+    // anywhere.
     for (const Object& object : objects) {
-        cv::rectangle(img, object.bbox, object.color, thickness, cv::LINE_8);
-        cv::circle(img, object.center, radius, cv::Scalar(255, 0, 0), thickness, cv::LINE_8);
+        const Box64 box(object.bbox);
+        if (!box.empty())
+            draw_rectangle(img, box.x, box.y, box.right() - 1, box.bottom() - 1, object.color, thickness,
+                           cv::LINE_8);
+        draw_circle(img, object.center, radius, cv::Scalar(255, 0, 0), thickness, cv::LINE_8);
         for (const cv::Point& point : object.landmark)
-            cv::circle(img, point, radius, cv::Scalar(0, 255, 255), thickness, cv::LINE_8);
+            draw_circle(img, point, radius, cv::Scalar(0, 255, 255), thickness, cv::LINE_8);
     }
     return img;
 }

@@ -3,10 +3,15 @@
 // Sizes scale with the image width: thicknesses by width/500, the text and
 // the dots by width/640. OpenCV refuses thicknesses above 32767, which large
 // settings on a wide image reach, so every thickness is capped there.
+//
+// Boxes, centres and the pointer may lie anywhere in the int range (a ".gt"
+// is read as it is): the marks are placed in 64 bits and brought near the
+// image before OpenCV draws them (box_geometry.h).
 
 #include "dialog_varnex.h"
 #include "ui_dialog_varnex.h"
 
+#include "box_geometry.h"
 #include "dialog_labeling_setting.h"
 #include "label_text.h"
 
@@ -121,22 +126,22 @@ void DialogVarnex::drawObject()
                             int radius = W * 5 / 640;
                             if (radius < 1)
                                 radius = 3;
-                            cv::circle(display_image, o.center, radius, kActive, dot_thickness, cv::LINE_8);
+                            draw_circle(display_image, o.center, radius, kActive, dot_thickness, cv::LINE_8);
                         } else {
-                            cv::circle(display_image, o.center, 2, kDot, dot_thickness, cv::LINE_8);
+                            draw_circle(display_image, o.center, 2, kDot, dot_thickness, cv::LINE_8);
                         }
 
                         const std::string text = o.label.toStdString();
                         int baseline = 0;
                         const cv::Size ts = cv::getTextSize(text, cv::FONT_HERSHEY_COMPLEX_SMALL, text_scale,
                                                             text_thickness, &baseline);
-                        const int x = o.bbox.x;
-                        const int y = o.bbox.y;
-                        cv::rectangle(display_image,
-                                      cv::Point(std::max(0, x - half), std::max(0, y - half - ts.height - text_offset)),
-                                      cv::Point(std::min(x + ts.width, W - 1), std::min(y, H - half)), o.color, -1,
-                                      cv::LINE_8);
-                        label_text.put(display_image, text, cv::Point(x, y - text_offset), kText);
+                        const long long x = o.bbox.x;
+                        const long long y = o.bbox.y;
+                        draw_rectangle(display_image, std::max(0LL, x - half),
+                                       std::max(0LL, y - half - ts.height - text_offset),
+                                       std::min(x + ts.width, W - 1LL), std::min<long long>(y, H - half), o.color, -1,
+                                       cv::LINE_8);
+                        label_text.put(display_image, text, cv::Point2l(x, y - text_offset), kText);
                     }
                 } catch (const std::exception& e) {
                     // One object that cannot be drawn ends the objects of this
@@ -163,8 +168,12 @@ void DialogVarnex::drawObject()
             const int crosshair = settings["crosshair_thickness"].toInt();
             if (crosshair >= 1) {
                 const int t = scaled_thickness(crosshair, W, 500);
-                cv::line(display_image, cv::Point(0, mouse_y), cv::Point(W - 1, mouse_y), kCrosshair, t, cv::LINE_8);
-                cv::line(display_image, cv::Point(mouse_x, 0), cv::Point(mouse_x, H - 1), kCrosshair, t, cv::LINE_8);
+                // A pointer far outside is brought just beyond the thickness:
+                // the axis-parallel lines keep their pixels.
+                const int mx = clamp_near(mouse_x, W, t + 2LL);
+                const int my = clamp_near(mouse_y, H, t + 2LL);
+                cv::line(display_image, cv::Point(0, my), cv::Point(W - 1, my), kCrosshair, t, cv::LINE_8);
+                cv::line(display_image, cv::Point(mx, 0), cv::Point(mx, H - 1), kCrosshair, t, cv::LINE_8);
             }
         }
         show_cur_img(display_image);
@@ -196,8 +205,8 @@ void DialogVarnex::DrawRectangle(cv::Mat& image, cv::Rect rect, cv::Scalar color
 // The far corner is one pixel beyond the box's last column and row.
 void DialogVarnex::draw_box(cv::Mat& image, cv::Rect rect, cv::Scalar color, int thickness)
 {
-    cv::rectangle(image, cv::Point(rect.x, rect.y), cv::Point(rect.x + rect.width, rect.y + rect.height), color,
-                  thickness, cv::LINE_8, 0);
+    const Box64 box(rect);
+    draw_rectangle(image, box.x, box.y, box.right(), box.bottom(), color, thickness, cv::LINE_8);
 }
 
 void DialogVarnex::DrawLine(cv::Mat& image, cv::Point from, cv::Point to, cv::Scalar color)
@@ -216,7 +225,9 @@ bool DialogVarnex::commit_points()
     size_t n = 0;
     {
         QMutexLocker lock(&mutex);
-        pending_rect = cv::boundingRect(clicked_points);
+        // cv::boundingRect, in 64 bits: points held far outside the image
+        // can be wider apart than an int.
+        pending_rect = bounding_box({clicked_points.begin(), clicked_points.end()}).to_rect();
         n = clicked_points.size();
     }
     if (n >= 3)

@@ -17,6 +17,7 @@
 #include "dialog_varnex.h"
 #include "ui_dialog_varnex.h"
 
+#include "box_geometry.h"
 #include "view_pointer.h"
 
 #include <QAction>
@@ -27,7 +28,6 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -53,15 +53,6 @@ Frame* frame_named(Labeling& l, const QString& name)
 Frame* current_frame(DialogVarnex& d)
 {
     return frame_named(d.labeling, current_name(d));
-}
-
-// The centre of a box: half of (2 x + width), to the nearest integer with
-// halves going to the even neighbour (a 7-wide box at x 0 has centre 4).
-cv::Point centre_of(const cv::Rect& r)
-{
-    const double cx = (static_cast<double>(r.width) + 2.0 * r.x) * 0.5;
-    const double cy = (static_cast<double>(r.height) + 2.0 * r.y) * 0.5;
-    return cv::Point(static_cast<int>(std::rint(cx)), static_cast<int>(std::rint(cy)));
 }
 
 double squared_distance(const cv::Point& a, int x, int y)
@@ -120,7 +111,8 @@ void start_task(DialogVarnex& d, std::function<void()> task)
 }
 
 // Moves (or resizes) the selected object by the pointer's offset from its
-// centre, when the pointer is at most 3 pixels from that centre.
+// centre, when the pointer is at most 3 pixels from that centre. A box read
+// at the int limits stays there: the position or size saturates.
 void shift_active(DialogVarnex& d, int x, int y, bool resize)
 {
     QMutexLocker lock(&d.mutex);
@@ -131,16 +123,16 @@ void shift_active(DialogVarnex& d, int x, int y, bool resize)
     Object& o = (*f)[static_cast<size_t>(k)];
     if (squared_distance(o.center, x, y) > 9.0)
         return;
-    const int dx = x - o.center.x;
-    const int dy = y - o.center.y;
+    const long long dx = static_cast<long long>(x) - o.center.x;
+    const long long dy = static_cast<long long>(y) - o.center.y;
     if (resize) {
-        o.bbox.width += dx;
-        o.bbox.height += dy;
+        o.bbox.width = clamp_to_int(o.bbox.width + dx);
+        o.bbox.height = clamp_to_int(o.bbox.height + dy);
     } else {
-        o.bbox.x += dx;
-        o.bbox.y += dy;
+        o.bbox.x = clamp_to_int(o.bbox.x + dx);
+        o.bbox.y = clamp_to_int(o.bbox.y + dy);
     }
-    o.center = centre_of(o.bbox);
+    o.center = box_centre(o.bbox);
 }
 
 // The menu of a right button release at image pixel (x, y).
@@ -212,7 +204,7 @@ void DialogVarnex::addObject()
     {
         QMutexLocker lock(&mutex);
         obj.bbox = pending_rect;
-        obj.center = centre_of(pending_rect);
+        obj.center = box_centre(pending_rect);
         frame = current_name(*this);
         points = clicked_points;
     }
@@ -305,8 +297,12 @@ void DialogVarnex::resizeObj(int x, int y)
     shift_active(*this, x, y, true);
 }
 
-void DialogVarnex::mouse_addRect(int event, int x, int y)
+void DialogVarnex::mouse_addRect(int event, int pointer_x, int pointer_y)
 {
+    // The view only gives pixels of the image; any other position is held
+    // far outside it, where the pending rect and its size still fit an int.
+    const int x = limit_coordinate(pointer_x);
+    const int y = limit_coordinate(pointer_y);
     const bool one_click = ui->checkBox_autorect->isChecked();
     if (event == view_pointer::kLeftDown) {
         QMutexLocker lock(&mutex);

@@ -1,5 +1,7 @@
 #include "label_text.h"
 
+#include "box_geometry.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <vector>
@@ -29,6 +31,7 @@ const LabelText::Sprite& LabelText::sprite(const std::string& text)
     const long long pad = 2LL * thickness_ + static_cast<long long>(scale_ * 16) + 4;
     const long long w = size.width + 2 * pad;
     const long long h = size.height + baseline + 2 * pad;
+    s.reach = w + h;
     if (w > 0 && h > 0 && w * h <= 64LL * 1024 * 1024) {
         s.mask = cv::Mat::zeros(static_cast<int>(h), static_cast<int>(w), CV_8UC1);
         s.anchor = cv::Point(static_cast<int>(pad), static_cast<int>(pad) + size.height);
@@ -51,9 +54,13 @@ const LabelText::Sprite& LabelText::sprite(const std::string& text)
     return sprites_.emplace(text, std::move(s)).first->second;
 }
 
-void LabelText::put(cv::Mat& image, const std::string& text, cv::Point origin, const cv::Scalar& color)
+void LabelText::put(cv::Mat& image, const std::string& text, cv::Point2l at, const cv::Scalar& color)
 {
     const Sprite& s = sprite(text);
+    const Box64 around(at.x - s.reach, at.y - s.reach, 2 * s.reach + 1, 2 * s.reach + 1);
+    if ((around & image_box(image.size())).empty())
+        return;
+    const cv::Point origin(clamp_to_int(at.x), clamp_to_int(at.y));
     if (s.valid && s.mask.empty())
         return; // the text sets no pixel (an empty label)
     if (s.valid) {

@@ -20,13 +20,16 @@ class LabelText {
 public:
     LabelText(double scale, int thickness) : scale_(scale), thickness_(thickness) {}
 
-    void put(cv::Mat& image, const std::string& text, cv::Point origin, const cv::Scalar& color);
+    // The origin may lie anywhere: a text that cannot reach the image is not
+    // drawn.
+    void put(cv::Mat& image, const std::string& text, cv::Point2l origin, const cv::Scalar& color);
 
 private:
     struct Sprite {
         cv::Mat mask;     // 255 where the text sets a pixel
         cv::Point anchor; // the text's origin inside the mask
         bool valid = false;
+        long long reach = 0; // no pixel of the text lies farther from its origin
     };
     const Sprite& sprite(const std::string& text);
 

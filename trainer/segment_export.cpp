@@ -1,12 +1,13 @@
 #include "segment_export.h"
 
+#include "box_geometry.h"
+
 #include <QFile>
 #include <QUuid>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -26,19 +27,6 @@ bool write_image(const QString& path, const cv::Mat& image)
         QFile::remove(path); // no half-written file under a fresh name
     }
     return ok;
-}
-
-// The box clipped to the mask, in 64 bits so that any box is safe; empty when
-// nothing of it lies inside.
-cv::Rect clipped(const cv::Rect& box, int cols, int rows)
-{
-    const long long x0 = std::max<long long>(box.x, 0);
-    const long long y0 = std::max<long long>(box.y, 0);
-    const long long x1 = std::min<long long>(static_cast<long long>(box.x) + box.width, cols);
-    const long long y1 = std::min<long long>(static_cast<long long>(box.y) + box.height, rows);
-    if (x1 <= x0 || y1 <= y0)
-        return cv::Rect();
-    return cv::Rect(int(x0), int(y0), int(x1 - x0), int(y1 - y0));
 }
 
 } // namespace
@@ -76,14 +64,17 @@ SegmentExportEntries export_segment_pair(const cv::Mat& image, const cv::Mat& im
                 for (const Object& o : frame) {
                     if (o.label != name)
                         continue;
+                    // Boxes and polygons as read may lie anywhere: only their
+                    // part near the mask reaches OpenCV.
                     if (o.landmark.size() <= 2) {
-                        const cv::Rect r = clipped(o.bbox, mask.cols, mask.rows);
+                        const cv::Rect r = (Box64(o.bbox) & image_box(mask.size())).to_rect();
                         if (!r.empty())
                             cv::rectangle(mask, r, cv::Scalar(255), -1, cv::LINE_8, 0);
                     } else {
-                        const std::vector<std::vector<cv::Point>> contours{o.landmark};
-                        cv::drawContours(mask, contours, 0, cv::Scalar(255), -1, cv::LINE_8, cv::noArray(),
-                                         INT_MAX, cv::Point(0, 0));
+                        const std::vector<std::vector<cv::Point>> contours{clip_polygon(o.landmark, mask.size())};
+                        if (!contours[0].empty())
+                            cv::drawContours(mask, contours, 0, cv::Scalar(255), -1, cv::LINE_8, cv::noArray(),
+                                             INT_MAX, cv::Point(0, 0));
                     }
                     ids += "_" + class_ids.value(o.label);
                 }

@@ -3,6 +3,8 @@
 // "OTHER" name, no classes at all, and entries only for written files.
 #include "segment_export.h"
 
+#include "box_geometry.h"
+
 #include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -17,7 +19,7 @@ Object object(const QString& label, cv::Rect box, std::vector<cv::Point> landmar
     Object o;
     o.label = label;
     o.bbox = box;
-    o.center = (box.tl() + box.br()) / 2;
+    o.center = box_centre(box); // boxes here reach the int limits
     o.landmark = std::move(landmark);
     return o;
 }

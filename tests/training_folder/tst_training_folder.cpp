@@ -29,6 +29,18 @@ private slots:
                                     << "16 0.0933333 0.166667 0.0533333 0.2 ";
         QTest::newRow("whole numbers") << 0 << 3 << 3 << QRect(0, 0, 3, 3) << QPoint(3, 3)
                                        << "16 0.666667 0.666667 0.666667 0.666667 ";
+        // Boxes over the edge: the object's own fields while each lies within
+        // (0, 1], else those of the part inside; no line without a pixel inside.
+        QTest::newRow("over the left edge, centre inside") << 0 << 640 << 480 << QRect(-20, 100, 100, 50)
+                                                           << QPoint(30, 125)
+                                                           << "16 0.173611 0.03125 0.0694444 0.104167 ";
+        QTest::newRow("centre left of the image") << 0 << 640 << 480 << QRect(-80, 100, 100, 50) << QPoint(-30, 125)
+                                                  << "16 0.173611 0.0104167 0.0694444 0.0208333 ";
+        QTest::newRow("wider than the image") << 0 << 640 << 480 << QRect(-10, 0, 700, 480) << QPoint(340, 240)
+                                              << "16 0.333333 0.333333 0.666667 0.666667 ";
+        QTest::newRow("right of the image") << 0 << 640 << 480 << QRect(640, 0, 10, 10) << QPoint(645, 5) << "";
+        QTest::newRow("no width") << 0 << 640 << 480 << QRect(10, 10, 0, 10) << QPoint(10, 15) << "";
+        QTest::newRow("negative size") << 0 << 640 << 480 << QRect(400, 300, -50, -40) << QPoint(375, 280) << "";
     }
     void labelLine()
     {
