@@ -47,13 +47,13 @@ bool drawSet(cv::RNG& rng, const QString& folder, const QString& prefix, int cou
         const int shapes = 4 + i % 3; // many shapes an image: the model learns them faster
         for (int n = 0; n < shapes; ++n) {
             const int k = (i + n) % 2;
-            // The short side is 50 % to 65 % of the long one: swapped, the box
+            // The short side is 55 % to 65 % of the long one: swapped, the box
             // overlaps its shape by less than half (IoU at most 0.65 / 1.35).
             int w = 0, h = 0, x = 0, y = 0;
             bool free = false;
             for (int attempt = 0; attempt < 100 && !free; ++attempt) {
                 const int longSide = rng.uniform(60, 130);
-                const int shortSide = cvRound(longSide * rng.uniform(0.5, 0.65));
+                const int shortSide = cvRound(longSide * rng.uniform(0.55, 0.65));
                 const bool wide = rng.uniform(0, 2) == 0;
                 w = wide ? longSide : shortSide;
                 h = wide ? shortSide : longSide;

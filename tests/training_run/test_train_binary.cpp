@@ -49,7 +49,7 @@ void TrainBinary::trainUntilStopFile_data()
     QTest::addColumn<int>("iterations"); // 0: the training runs until stopped
     QTest::newRow("training ends on SIGTERM") << false << 0;
     QTest::newRow("training ignores SIGTERM") << true << 0;
-    QTest::newRow("training ended by itself") << false << 12;
+    QTest::newRow("training ended by itself") << false << 20;
 }
 
 void TrainBinary::trainUntilStopFile()
