@@ -206,8 +206,16 @@ void DialogVarnex::updateTimeElape()
 // (and Generate is off); otherwise Train and the two check boxes are, and
 // Generate follows the generating flag unless another training folder is in
 // use. The slider works only with images to move through.
+//
+// A run started by the word "train" that has ended by itself leaves the
+// program up, and the status poll stopped with it: the stop file still ends
+// the program here, as it would have ended the run.
 void DialogVarnex::loopTimerUpdateTrainWindow()
 {
+    if (exit_after_stop && train_process.state() == QProcess::NotRunning && QFile::exists(kStopFile)) {
+        QFile::remove(kStopFile);
+        on_pushButton_Train_Stop_clicked();
+    }
     if (train_process.state() != QProcess::NotRunning) {
         ui->pushButton_Train->setEnabled(false);
         ui->checkBox_use_other_location->setEnabled(false);

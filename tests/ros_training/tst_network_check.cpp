@@ -15,6 +15,8 @@ private slots:
     void descriptionProblems_data();
     void descriptionProblems();
     void maxBatchesKnobRewritesOnlyTheNetSection();
+    void netSettingMatchesTheWholeKey_data();
+    void netSettingMatchesTheWholeKey();
     void trainerTemplatesOnTheLegacyEngine_data();
     void trainerTemplatesOnTheLegacyEngine();
 };
@@ -112,6 +114,34 @@ void TstNetworkCheck::maxBatchesKnobRewritesOnlyTheNetSection()
     const auto added = parseCfg(withMaxBatches(without, 3));
     QCOMPARE(QString::fromStdString(*added.front().find("max_batches")), QString("3"));
     QCOMPARE(QString::fromStdString(*added.front().find("batch")), QString("4"));
+}
+
+// A key is matched whole: "batch" is not "max_batches" or "batch_normalize",
+// and a commented-out line stays a comment.
+void TstNetworkCheck::netSettingMatchesTheWholeKey_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("batch") << "batch" << "16"
+                           << "[net]\nbatch = 16\nmax_batches = 500200\n# steps=1\nsteps=400000,450000\n\n"
+                              "[convolutional]\nbatch_normalize=1\n";
+    QTest::newRow("steps") << "steps" << "880,990"
+                           << "[net]\nbatch=4\nmax_batches = 500200\n# steps=1\nsteps = 880,990\n\n"
+                              "[convolutional]\nbatch_normalize=1\n";
+    QTest::newRow("missing key") << "burn_in" << "100"
+                                 << "[net]\nburn_in = 100\nbatch=4\nmax_batches = 500200\n# steps=1\n"
+                                    "steps=400000,450000\n\n[convolutional]\nbatch_normalize=1\n";
+}
+
+void TstNetworkCheck::netSettingMatchesTheWholeKey()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QString, expected);
+    const std::string cfg = "[net]\nbatch=4\nmax_batches = 500200\n# steps=1\nsteps=400000,450000\n\n"
+                            "[convolutional]\nbatch_normalize=1\n";
+    QCOMPARE(QString::fromStdString(withNetSetting(cfg, key.toStdString(), value.toStdString())), expected);
 }
 
 // Which of the trainer's templates Debian's darknet trains as written: the

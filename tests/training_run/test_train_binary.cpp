@@ -40,16 +40,22 @@ private slots:
     void trainUntilStopFile();
 };
 
+// The stop file ends the trainer with status 0 whether the training still
+// runs (it is stopped first) or has already ended by itself (the trainer
+// stays up until then).
 void TrainBinary::trainUntilStopFile_data()
 {
     QTest::addColumn<bool>("ignoreTerm");
-    QTest::newRow("training ends on SIGTERM") << false;
-    QTest::newRow("training ignores SIGTERM") << true;
+    QTest::addColumn<int>("iterations"); // 0: the training runs until stopped
+    QTest::newRow("training ends on SIGTERM") << false << 0;
+    QTest::newRow("training ignores SIGTERM") << true << 0;
+    QTest::newRow("training ended by itself") << false << 20;
 }
 
 void TrainBinary::trainUntilStopFile()
 {
     QFETCH(bool, ignoreTerm);
+    QFETCH(int, iterations);
     testsupport::ExchangeFileGuard guard({kLog, kStop, kGen, kState});
     QTemporaryDir base;
     QVERIFY(base.isValid());
@@ -74,6 +80,8 @@ void TrainBinary::trainUntilStopFile()
     env.insert("FAKE_INTERVAL", "0.2");
     env.insert("FAKE_TAG", QString::fromUtf8(tag));
     env.insert("FAKE_IGNORE_TERM", ignoreTerm ? "1" : "0");
+    if (iterations > 0)
+        env.insert("FAKE_ITERS", QString::number(iterations));
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(home);
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -98,6 +106,18 @@ void TrainBinary::trainUntilStopFile()
     const QString backend = QJsonDocument::fromJson(line).object()["train_state"].toObject()["backend"].toString();
     QCOMPARE(r.exe, QString(backend == "GPU" ? "darknet_" : "darknet_cpu_"));
 
+    if (iterations > 0) {
+        // The training ends; the trainer stays up and waits for the stop file.
+        const QString trainer = QString::number(p.processId());
+        const auto training = [&] {
+            QStringList pids = processesTagged(tag);
+            pids.removeAll(trainer);
+            return pids;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(training().isEmpty(), 20000);
+        QVERIFY(!p.waitForFinished(1000));
+    }
+
     // The controlling program asks for the end.
     QVERIFY(testsupport::writeFile(kStop, ""));
     clock.restart();
@@ -106,7 +126,7 @@ void TrainBinary::trainUntilStopFile()
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(!QFileInfo::exists(kStop));
-    QCOMPARE(readRecord(record).term, !ignoreTerm);
+    QCOMPARE(readRecord(record).term, !ignoreTerm && iterations == 0);
     // No training outlives the trainer.
     QTRY_VERIFY_WITH_TIMEOUT(processesTagged(tag).isEmpty(), 2000);
 }

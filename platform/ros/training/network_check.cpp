@@ -123,9 +123,10 @@ std::string findDescriptionProblem(const std::string& text, const std::vector<Cf
     return {};
 }
 
-std::string withMaxBatches(const std::string& text, long maxBatches)
+std::string withNetSetting(const std::string& text, const std::string& key, const std::string& value)
 {
-    const std::string setting = "max_batches = " + std::to_string(maxBatches);
+    const std::string setting = key + " = " + value;
+    const std::string keyPrefix = removeBlanks(key) + "=";
     std::vector<std::string> lines;
     {
         std::string cur;
@@ -151,7 +152,7 @@ std::string withMaxBatches(const std::string& text, long maxBatches)
                 netHeader = static_cast<int>(i);
             continue;
         }
-        if (inNet && startsWith(s, "max_batches=")) {
+        if (inNet && startsWith(s, keyPrefix)) {
             lines[i] = setting;
             replaced = true;
         }
@@ -165,6 +166,11 @@ std::string withMaxBatches(const std::string& text, long maxBatches)
             out += '\n';
     }
     return out;
+}
+
+std::string withMaxBatches(const std::string& text, long maxBatches)
+{
+    return withNetSetting(text, "max_batches", std::to_string(maxBatches));
 }
 
 } // namespace nomu_ros

@@ -40,8 +40,12 @@ NetworkProblem findLegacyEngineProblem(const std::vector<CfgSection>& sections);
 std::string findDescriptionProblem(const std::string& text, const std::vector<CfgSection>& sections,
                                    int dataClasses);
 
-// The text with max_batches of [net] set to the given value (the line is
-// replaced, or added after the [net] header when missing).
+// The text with the setting `key` of [net] set to `value`: every line of [net]
+// that sets it becomes "key = value", or that line is added after the [net]
+// header when there is none. Other sections and comment lines stay as they are.
+std::string withNetSetting(const std::string& text, const std::string& key, const std::string& value);
+
+// withNetSetting for max_batches.
 std::string withMaxBatches(const std::string& text, long maxBatches);
 
 } // namespace nomu_ros
