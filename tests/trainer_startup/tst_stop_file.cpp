@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 const QString kStop = "/tmp/varnex.stop";
@@ -19,13 +21,23 @@ class TstStopFile : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(env_.setUp()); }
+    void initTestCase();
+    void cleanupTestCase() { guard_.reset(); }
     void stopFileAtStart_data();
     void stopFileAtStart();
 
 private:
     testsupport::DialogEnvironment env_;
+    // Held for the whole test: one wait for the machine-wide lock, not one per row.
+    std::unique_ptr<testsupport::ExchangeFileGuard> guard_;
 };
+
+void TstStopFile::initTestCase()
+{
+    QVERIFY(env_.setUp());
+    guard_.reset(
+        new testsupport::ExchangeFileGuard({"/tmp/varnex.log", kStop, "/tmp/varnex_gen", "/tmp/varnex.json"}));
+}
 
 void TstStopFile::stopFileAtStart_data()
 {
@@ -39,7 +51,7 @@ void TstStopFile::stopFileAtStart_data()
 void TstStopFile::stopFileAtStart()
 {
     QFETCH(QString, before);
-    testsupport::ExchangeFileGuard guard({"/tmp/varnex.log", kStop, "/tmp/varnex_gen", "/tmp/varnex.json"});
+    QFile::remove(kStop);
     QTemporaryDir elsewhere;
     const QString victim = elsewhere.filePath("victim");
     if (before == "file")
