@@ -5,6 +5,7 @@
 #include "dialog_list_configs.h"
 #include "exchange_paths.h"
 #include "global_nomu_lib_yolo.h"
+#include "image_file.h"
 #include "log_writer.h"
 #include "result_json.h"
 #include "scale_rule.h"
@@ -36,8 +37,13 @@ void DialogSarvik_v2::show_log(QJsonObject log)
     std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-    if (!write_file_atomically(sarvik_paths::kLogFile, text + "\n"))
-        note("show_log", "cannot write /tmp/sarvik.log");
+    QString why;
+    if (!write_file_atomically(sarvik_paths::kLogFile, text + "\n", kExchangeFile, &why)) {
+        // No line is better than an earlier one, which a client would take
+        // for this command's answer.
+        QFile::remove(sarvik_paths::kLogFile);
+        note("show_log", qPrintable("cannot write /tmp/sarvik.log: " + why));
+    }
 }
 
 void DialogSarvik_v2::update_model(QString dir)
@@ -122,11 +128,9 @@ void DialogSarvik_v2::test_model(QString image)
         // The earlier image goes first: a failed write must not leave it
         // behind this test's "test_end".
         QFile::remove(sarvik_paths::kResultImage);
-        std::vector<uchar> png;
-        if (!cv::imencode(".png", img, png) ||
-            !write_file_atomically(sarvik_paths::kResultImage,
-                                   QByteArray(reinterpret_cast<const char*>(png.data()), static_cast<int>(png.size()))))
-            note("test_model", "cannot write /tmp/sarvik_result.png");
+        QString why;
+        if (!write_image_file(sarvik_paths::kResultImage, img, kExchangeFile, &why))
+            note("test_model", qPrintable("cannot write /tmp/sarvik_result.png: " + why));
     } catch (const std::exception& e) {
         return fail(e.what());
     } catch (...) {

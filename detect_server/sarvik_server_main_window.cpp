@@ -5,6 +5,7 @@
 #include "command_parser.h"
 #include "dialog_sarvik_v2.h"
 #include "exchange_paths.h"
+#include "run_marker.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -18,7 +19,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 
 static void register_server_resources() { Q_INIT_RESOURCE(sarvik_server); }
@@ -68,6 +68,9 @@ void sarvik_server_main_window::loop_cmd()
     const QString text = command_text(file.readAll());
     qDebug() << text;
     const ServerCommand cmd = parse_command(text);
+    // The log then holds this command's lines or nothing: a line that cannot
+    // be written must not leave an earlier command's answer in its place.
+    QFile::remove(sarvik_paths::kLogFile);
     // A failure inside a command must never end the server: the client
     // waits for the marker below.
     try {
@@ -93,8 +96,7 @@ void sarvik_server_main_window::loop_cmd()
     }
     file.close();
     QFile::remove(sarvik_paths::kCommandFile);
-    const int ignored = std::system("echo \"$(date)\" > /tmp/sarvik.run");
-    (void)ignored;
+    write_run_marker(sarvik_paths::kRunMarker);
 }
 
 void sarvik_server_main_window::on_pushButton_2_clicked()

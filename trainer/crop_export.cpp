@@ -1,9 +1,9 @@
 #include "crop_export.h"
 
 #include "file_name_escape.h"
+#include "image_file.h"
 
 #include <QDir>
-#include <QFile>
 #include <QMap>
 
 #include <opencv2/imgcodecs.hpp>
@@ -142,17 +142,12 @@ CropExportResult export_crops(const QString& chosen_dir, qint64 stamp, const QLi
                 fail(folder);
                 continue;
             }
-            bool written = false;
-            try {
-                written = cv::imwrite(file.toUtf8().constData(), image(region));
-            } catch (const cv::Exception& e) {
-                std::fprintf(stderr, "[Varnex] : cannot write %s: %s\n", file.toUtf8().constData(), e.what());
-                written = false;
-            }
-            if (written) {
+            QString why;
+            if (write_image_file(file, image(region), kOutputFile, &why)) {
                 ++result.written;
             } else {
-                QFile::remove(file); // never leave a half-written crop behind
+                std::fprintf(stderr, "[Varnex] : cannot write %s: %s\n", file.toUtf8().constData(),
+                             why.toUtf8().constData());
                 fail(file);
             }
         }

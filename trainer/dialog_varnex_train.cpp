@@ -4,6 +4,7 @@
 #include "dialog_varnex.h"
 #include "ui_dialog_varnex.h"
 
+#include "atomic_file.h"
 #include "global_nomu_lib_yolo.h"
 #include "network_description.h"
 #include "progress_parser.h"
@@ -115,15 +116,14 @@ void DialogVarnex::on_pushButton_Train_clicked()
         const QString text = read_text_file(folder + "/data/train.cfg");
         if (is_protected_description(text)) {
             clear_dir.reset(new QTemporaryDir(QDir::tempPath() + "/nomu_train_cfg-XXXXXX"));
-            QFile out(clear_dir->isValid() ? clear_dir->filePath("train.cfg") : QString());
-            if (!clear_dir->isValid() || !out.open(QIODevice::WriteOnly | QIODevice::Text) ||
-                out.write(deciphered_description(text).toUtf8()) < 0 || !out.flush()) {
+            const QString clear_cfg = clear_dir->filePath("train.cfg");
+            if (!clear_dir->isValid() ||
+                !write_file_atomically(clear_cfg, deciphered_description(text).toUtf8(), kOutputFile)) {
                 console_append(console, "Cannot write the deciphered network description into " +
                                             QDir::tempPath() + "\n");
                 return;
             }
-            out.close();
-            description = out.fileName();
+            description = clear_cfg;
         }
     }
 

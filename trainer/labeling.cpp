@@ -1,11 +1,12 @@
 #include "labeling.h"
 
+#include "atomic_file.h"
+
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <cmath>
@@ -211,13 +212,10 @@ bool Labeling::save_gt(const QString& path) const
         e["obj_array"] = objs;
         array.append(e);
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = QJsonDocument(array).toJson();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    QString why;
+    if (write_file_atomically(path, QJsonDocument(array).toJson(), kUserFile, &why))
+        return true;
+    std::fprintf(stderr, "[Varnex] : cannot write ground truth %s: %s\n", path.toLocal8Bit().constData(),
+                 why.toLocal8Bit().constData());
+    return false;
 }

@@ -77,8 +77,12 @@ public:
     bool load_gt(const QString& path);
 
     // Writes every frame to the file, through a temporary file renamed over
-    // it, so a failed write never destroys the previous file. Returns whether
-    // the file was written.
+    // it, so a failed write (a full disk included) never destroys the
+    // previous file. The file keeps its permissions; a symbolic link to it
+    // stays a link to the rewritten file. Where the folder takes no new file
+    // while the file itself is writable, the file is rewritten in place (a
+    // failure part-way then damages it). Returns whether every byte was
+    // written; a failure also prints one stderr line naming the file.
     bool save_gt(const QString& path) const;
 
     // Appends a class with its colour. Refused (returns -1, one stderr line

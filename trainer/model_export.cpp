@@ -1,11 +1,11 @@
 #include "model_export.h"
 
+#include "atomic_file.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
-#include <cstdio>
-#include <unistd.h>
+#include <sys/stat.h>
 
 QVector<ExportRow> export_rows(const QString& L, const QString& D)
 {
@@ -24,29 +24,25 @@ bool is_training_data_folder(const QString& training_folder, const QString& targ
 bool replace_file_with_copy(const QString& source, const QString& target)
 {
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
+    struct stat source_status {};
+    if (!in.open(QIODevice::ReadOnly) || ::fstat(in.handle(), &source_status) != 0)
         return false;
-    const QFileInfo target_info(target);
-    QTemporaryFile out(target_info.absolutePath() + "/." + target_info.fileName() + ".XXXXXX");
+    // The copy gets the source's permissions, as a plain file copy would, and
+    // is on the disk before it replaces the previous export.
+    FileWriteOptions options;
+    options.permissions = int(source_status.st_mode & 0777);
+    options.sync = true;
+    AtomicFileWriter out(target, options);
     if (!out.open())
         return false;
     for (;;) {
         const QByteArray block = in.read(1 << 20);
         if (block.isEmpty())
             break;
-        if (out.write(block) != block.size())
+        if (!out.write(block))
             return false;
     }
-    if (in.error() != QFileDevice::NoError || !in.atEnd() || !out.flush() || ::fsync(out.handle()) != 0)
-        return false;
-    // The copy gets the source's permissions, as a plain file copy would.
-    out.setPermissions(in.permissions());
-    // rename(2) replaces the target in one step; a target that is a symbolic
-    // link is replaced by the copy, never written through.
-    if (::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
-        return false;
-    out.setAutoRemove(false);
-    return true;
+    return in.error() == QFileDevice::NoError && in.atEnd() && out.commit();
 }
 
 QString export_model(const QString& training_folder, const QString& target_folder)

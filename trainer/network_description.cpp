@@ -1,11 +1,11 @@
 #include "network_description.h"
 
+#include "atomic_file.h"
 #include "simplecrypt.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <cstdio>
@@ -23,18 +23,11 @@ void warn(const QString& line)
 
 bool write_whole(const QString& path, const QString& text)
 {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
-        warn(QString("generate_cfg_file: cannot write %1: %2").arg(path, f.errorString()));
-        return false;
-    }
-    const QByteArray bytes = text.toUtf8();
-    if (f.write(bytes) != bytes.size() || !f.commit()) {
-        warn(QString("generate_cfg_file: cannot write %1: %2").arg(path, f.errorString()));
-        f.cancelWriting();
-        return false;
-    }
-    return true;
+    QString why;
+    if (write_file_atomically(path, text.toUtf8(), kOutputFile, &why))
+        return true;
+    warn(QString("generate_cfg_file: cannot write %1: %2").arg(path, why));
+    return false;
 }
 
 } // namespace

@@ -69,7 +69,9 @@ BatchSettings model_batch_settings(const QString& model, bool gpuOk);
 
 // Fills both templates of `model` and writes dataDir + "/train.cfg",
 // dataDir + "/test.cfg" (protected form for the protected families) and
-// dataDir + "/version", each replaced whole through a temporary file.
+// dataDir + "/version", each replaced whole through a temporary file; a file
+// that cannot be written whole (a full disk) keeps its previous content and
+// prints one line on standard error naming it.
 // Writes nothing when a template is missing or empty, when the model has no
 // known filter count or when dataDir is not a folder, so an earlier
 // description is never replaced by an empty or half-filled one; each such case

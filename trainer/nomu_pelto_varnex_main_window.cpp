@@ -1,6 +1,7 @@
 #include "nomu_pelto_varnex_main_window.h"
 #include "ui_nomu_pelto_varnex_main_window.h"
 
+#include "atomic_file.h"
 #include "dialog_varnex.h"
 #include "resources.h"
 
@@ -15,8 +16,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScreen>
-
-#include <cstdlib>
 
 namespace nomu_pelto_varnex {
 
@@ -36,9 +35,10 @@ nomu_pelto_varnex_main_window::nomu_pelto_varnex_main_window(int argc, char** ar
 
     if (QFile::exists("/tmp/varnex.log"))
         QFile::remove("/tmp/varnex.log");
-    if (std::system("touch /tmp/varnex.stop") != 0) {
-        // Not checked: the stop file only matters to a running training.
-    }
+    // An empty stop file, as `touch` leaves a new one, put in place by rename
+    // so that a link planted at the name is replaced, never followed. Not
+    // checked: the stop file only matters to a running training.
+    write_file_atomically("/tmp/varnex.stop", QByteArray());
     if (!QDir("/tmp/varnex_gen").exists())
         QDir().mkpath("/tmp/varnex_gen");
 

@@ -1,11 +1,10 @@
 #include "segment_export.h"
 
 #include "box_geometry.h"
+#include "image_file.h"
 
-#include <QFile>
 #include <QUuid>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <climits>
@@ -15,18 +14,11 @@ namespace {
 
 bool write_image(const QString& path, const cv::Mat& image)
 {
-    bool ok = false;
-    try {
-        ok = cv::imwrite(path.toUtf8().constData(), image);
-    } catch (const cv::Exception& e) {
-        std::fprintf(stderr, "[Varnex] : %s\n", e.what());
-        ok = false;
-    }
-    if (!ok) {
-        std::fprintf(stderr, "[Varnex] : cannot write %s\n", path.toUtf8().constData());
-        QFile::remove(path); // no half-written file under a fresh name
-    }
-    return ok;
+    QString why;
+    if (write_image_file(path, image, kOutputFile, &why))
+        return true;
+    std::fprintf(stderr, "[Varnex] : cannot write %s: %s\n", path.toUtf8().constData(), why.toUtf8().constData());
+    return false;
 }
 
 } // namespace

@@ -1,15 +1,14 @@
 #include "training_folder_writer.h"
 
+#include "image_file.h"
 #include "segment_export.h"
 #include "training_folder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
 #include <QUuid>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -19,38 +18,30 @@
 
 namespace {
 
-// Replaces `path` with `text` in UTF-8; false when the file could not be
-// written whole.
-bool write_text_file(const QString& path, const QString& text)
+void report_not_written(const QString& path, const QString& why)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    QTextStream stream(&file);
-    stream.setCodec("UTF-8");
-    stream << text;
-    stream.flush();
-    const bool ok = stream.status() == QTextStream::Ok;
-    file.close();
-    return ok && file.error() == QFileDevice::NoError;
+    std::fprintf(stderr, "[Varnex] : cannot write %s: %s\n", QFile::encodeName(path).constData(),
+                 why.toLocal8Bit().constData());
 }
 
-// The same, for the lists and descriptions: a failure is only printed, the
-// generation goes on.
-void write_list_file(const QString& path, const QString& text)
+// Replaces `path` with `text` in UTF-8; false, with one stderr line naming the
+// file, when it could not be written whole.
+bool write_text_file(const QString& path, const QString& text)
 {
-    if (!write_text_file(path, text))
-        std::fprintf(stderr, "[Varnex] : cannot write %s\n", QFile::encodeName(path).constData());
+    QString why;
+    if (write_file_atomically(path, text.toUtf8(), kOutputFile, &why))
+        return true;
+    report_not_written(path, why);
+    return false;
 }
 
 bool write_jpeg(const QString& path, const cv::Mat& image)
 {
-    try {
-        return cv::imwrite(QFile::encodeName(path).toStdString(), image);
-    } catch (const cv::Exception& e) {
-        std::fprintf(stderr, "[Varnex] : cannot write %s: %s\n", QFile::encodeName(path).constData(), e.what());
-        return false;
-    }
+    QString why;
+    if (write_image_file(path, image, kOutputFile, &why))
+        return true;
+    report_not_written(path, why);
+    return false;
 }
 
 } // namespace
@@ -114,10 +105,10 @@ bool TrainingFolderWriter::write_pair(const cv::Mat& image, const Frame& frame, 
                 classif_list_ << e.classif_entry;
         }
     } catch (const cv::Exception& e) {
-        std::fprintf(stderr, "[Varnex] : cannot write %s: %s\n", QFile::encodeName(jpg).constData(), e.what());
+        report_not_written(jpg, QString::fromLocal8Bit(e.what()));
         written = false;
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "[Varnex] : cannot write %s: out of memory\n", QFile::encodeName(jpg).constData());
+        report_not_written(jpg, QStringLiteral("out of memory"));
         written = false;
     }
 
@@ -128,8 +119,6 @@ bool TrainingFolderWriter::write_pair(const cv::Mat& image, const Frame& frame, 
             return true;
         }
         // An image without its label text would stop the training run.
-        std::fprintf(stderr, "[Varnex] : cannot write %s\n", QFile::encodeName(txt).constData());
-        QFile::remove(txt);
         QFile::remove(jpg);
     }
     ++pairs_not_written_;
@@ -142,28 +131,28 @@ void TrainingFolderWriter::finish()
     std::mt19937 generator(device());
 
     std::shuffle(segment_list_.begin(), segment_list_.end(), generator);
-    write_list_file(data_dir_ + "/seg_train.txt", segment_list_.join(QString()));
+    write_text_file(data_dir_ + "/seg_train.txt", segment_list_.join(QString()));
 
     std::shuffle(classif_list_.begin(), classif_list_.end(), generator);
     QString classif;
     for (const QString& entry : classif_list_)
         classif += entry + "\n";
-    write_list_file(data_dir_ + "/classif_train.txt", classif);
+    write_text_file(data_dir_ + "/classif_train.txt", classif);
 
     QString ids;
     for (const QString& id : class_id_list_)
         ids += id + "\n";
-    write_list_file(data_dir_ + "/classif_train.names", ids);
+    write_text_file(data_dir_ + "/classif_train.names", ids);
 
     std::shuffle(image_list_.begin(), image_list_.end(), generator);
-    write_list_file(data_dir_ + "/train.txt", image_list_.join(QString()));
+    write_text_file(data_dir_ + "/train.txt", image_list_.join(QString()));
 
     QString names;
     for (const QString& name : classes_)
         names += name + "\n";
-    write_list_file(data_dir_ + "/obj.names", names);
+    write_text_file(data_dir_ + "/obj.names", names);
 
     const int n = static_cast<int>(classes_.size());
-    write_list_file(data_dir_ + "/obj.data", obj_data_text(n));
-    write_list_file(data_dir_ + "/classes.data", QString::number(n));
+    write_text_file(data_dir_ + "/obj.data", obj_data_text(n));
+    write_text_file(data_dir_ + "/classes.data", QString::number(n));
 }

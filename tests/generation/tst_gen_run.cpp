@@ -57,6 +57,7 @@ private slots:
     void rerunKeepsLinkTargets();
     void refusals_data();
     void refusals();
+    void fullDisk();
 
 private:
     Run run(const QJsonObject& state);
@@ -270,6 +271,28 @@ void TstGenRun::refusals()
     QVERIFY(!QFileInfo::exists(kLog));
     QVERIFY(!QFileInfo::exists(tmp.filePath("absent")));
     QCOMPARE(testsupport::readFile(home_.filePath("data/keep.txt")), QByteArray("keep"));
+}
+
+// A training folder on a full 2 MB file system: the run still ends with
+// status 0, names every file it could not write, and leaves none of them
+// behind empty or cut short.
+void TstGenRun::fullDisk()
+{
+    testsupport::ExchangeFileGuard guard({kLog, kStop, kGen, kState});
+    QTemporaryDir train;
+    testsupport::TmpfsMount tmpfs(train.path(), 2 * 1024 * 1024);
+    if (!tmpfs.isMounted())
+        QSKIP("no tmpfs can be mounted here");
+    QVERIFY(!testsupport::fillFileSystem(train.path()).isEmpty());
+    const Run r = run(fixture_state(train.path()));
+    QCOMPARE(r.exit_code, 0);
+    const QString data = train.filePath("data");
+    for (const QString& name : QStringList{"train.cfg", "test.cfg", "version", "obj.data", "obj.names", "classes.data"}) {
+        QVERIFY2(r.err.contains("cannot write " + data + "/" + name + ": "), qPrintable(name + "\n" + r.err));
+        QVERIFY2(!QFileInfo::exists(data + "/" + name), qPrintable(name));
+    }
+    QVERIFY2(r.err.contains("3 of 3 pairs could not be written"), qPrintable(r.err));
+    QCOMPARE(QDir(data + "/img").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TstGenRun)

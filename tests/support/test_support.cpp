@@ -12,10 +12,15 @@
 #include <QWidget>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <memory>
 
@@ -236,6 +241,85 @@ bool DialogEnvironment::setUp()
         return false;
     pathEnv_.reset(new ScopedEnv("PATH", bin_.path().toUtf8() + ":" + qgetenv("PATH")));
     return true;
+}
+
+FileSizeLimit::FileSizeLimit(qint64 bytes)
+{
+    savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0)
+        return;
+    savedCurrent_ = limit.rlim_cur;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    active_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit {};
+    if (active_ && ::getrlimit(RLIMIT_FSIZE, &limit) == 0) {
+        limit.rlim_cur = static_cast<rlim_t>(savedCurrent_);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::signal(SIGXFSZ, savedHandler_);
+}
+
+TmpfsMount::TmpfsMount(const QString& dir, qint64 bytes) : dir_(QFile::encodeName(dir))
+{
+    const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755";
+    mounted_ = ::mount("tmpfs", dir_.constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData()) == 0;
+}
+
+TmpfsMount::~TmpfsMount()
+{
+    if (mounted_)
+        ::umount2(dir_.constData(), MNT_DETACH);
+}
+
+QString fillFileSystem(const QString& dir, const QString& name)
+{
+    const QString path = QDir(dir).filePath(name);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return QString();
+    const QByteArray block(4096, 'f');
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t n = ::write(fd, block.constData(), static_cast<size_t>(block.size()));
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            break;
+        }
+        total += n;
+    }
+    ::close(fd);
+    return total > 0 ? path : QString();
+}
+
+int runUnprivileged(const std::function<bool()>& work)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        if (::geteuid() == 0) {
+            const gid_t nobody = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+                ::_exit(2);
+        }
+        const bool ok = work();
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 QProcessEnvironment programEnvironment(const QString& home, const QString& binDir)

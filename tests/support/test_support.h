@@ -141,6 +141,53 @@ private:
     std::unique_ptr<ScopedEnv> pathEnv_;
 };
 
+// Limits every file this process (and any child it starts meanwhile) writes
+// to `bytes` until destroyed: RLIMIT_FSIZE, with SIGXFSZ ignored so that a
+// write beyond the limit fails (EFBIG) instead of ending the process. A full
+// disk that needs no mount and also works as root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool isActive() const { return active_; }
+
+private:
+    bool active_ = false;
+    unsigned long long savedCurrent_ = 0;
+    void (*savedHandler_)(int) = nullptr;
+};
+
+// A tmpfs of `bytes` mounted on the folder `dir` until destroyed: a real full
+// disk (ENOSPC). Mounting needs root and may be refused in a container; test
+// with isMounted() and skip otherwise.
+class TmpfsMount {
+public:
+    TmpfsMount(const QString& dir, qint64 bytes);
+    ~TmpfsMount();
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+    bool isMounted() const { return mounted_; }
+
+private:
+    QByteArray dir_;
+    bool mounted_ = false;
+};
+
+// Fills the file system that holds `dir` with a file named `name` until no
+// page more fits (a tmpfs is then full); returns its path (empty when nothing
+// could be written).
+QString fillFileSystem(const QString& dir, const QString& name = QStringLiteral("filler"));
+
+// Runs `work` in a forked child as a user without privileges (nobody, uid and
+// gid 65534, when this process runs as root; this user otherwise), so that a
+// test of refused permissions also works as root. The child sees this
+// process's memory as it was at the fork; the paths it uses must be open to
+// that user. Returns 0 when `work` returned true, 1 when it returned false,
+// and another value when the child could not run it.
+int runUnprivileged(const std::function<bool()>& work);
+
 // The environment for one of our programs started by a test: this process's
 // environment with HOME set to `home`, `binDir` (when given) first in PATH,
 // and the offscreen Qt platform.

@@ -1,0 +1,371 @@
+// The writer of every file both programs write: a failed write (a full disk,
+// a file-size limit, a refused folder) is reported and keeps the previous
+// file; links, permissions and read-only folders are treated as each kind of
+// file needs.
+#include "atomic_file.h"
+#include "image_file.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <sys/stat.h>
+
+Q_DECLARE_METATYPE(FileWriteOptions)
+
+namespace {
+
+const QByteArray kPrevious = "previous content\n";
+
+// The permission bits of a file (not of a link's target).
+int modeOf(const QString& path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return int(st.st_mode & 07777);
+}
+
+// Every entry of a folder, hidden ones included: a temporary file left behind
+// shows up here.
+QStringList entries(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Restores the umask when the test ends.
+struct ScopedUmask {
+    explicit ScopedUmask(mode_t mask) : saved(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(saved); }
+    mode_t saved;
+};
+
+} // namespace
+
+class TstAtomicFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void replacesWithExactBytes_data();
+    void replacesWithExactBytes();
+    void fileSizeLimitKeepsPrevious_data();
+    void fileSizeLimitKeepsPrevious();
+    void fullDiskKeepsPrevious();
+    void linkAtTarget_data();
+    void linkAtTarget();
+    void permissions_data();
+    void permissions();
+    void readOnlyFolder_data();
+    void readOnlyFolder();
+    void unwritableFile_data();
+    void unwritableFile();
+    void abandonedWriterLeavesTargetAlone();
+    void longFileName();
+    void imageBytesAsImwriteWritesThem_data();
+    void imageBytesAsImwriteWritesThem();
+    void imageNotEncodable();
+};
+
+void TstAtomicFile::replacesWithExactBytes_data()
+{
+    QTest::addColumn<FileWriteOptions>("options");
+    QTest::newRow("exchange file") << kExchangeFile;
+    QTest::newRow("output file") << kOutputFile;
+    QTest::newRow("user's file") << kUserFile;
+}
+
+// Written whole, in one piece and in many; nothing left beside it.
+void TstAtomicFile::replacesWithExactBytes()
+{
+    QFETCH(FileWriteOptions, options);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("f");
+    QByteArray bytes;
+    for (int i = 0; i < 40000; ++i)
+        bytes += char('a' + i % 26);
+    QVERIFY(write_file_atomically(path, kPrevious, options));
+    QCOMPARE(testsupport::readFile(path), kPrevious);
+    QVERIFY(write_file_atomically(path, bytes, options));
+    QCOMPARE(testsupport::readFile(path), bytes);
+    QVERIFY(write_file_atomically(path, QByteArray(), options));
+    QCOMPARE(QFileInfo(path).size(), 0);
+
+    AtomicFileWriter writer(path, options);
+    QVERIFY(writer.open());
+    for (int at = 0; at < bytes.size(); at += 7000)
+        QVERIFY(writer.write(bytes.mid(at, 7000)));
+    QVERIFY(writer.commit());
+    QCOMPARE(testsupport::readFile(path), bytes);
+    QCOMPARE(entries(dir.path()), QStringList{"f"});
+}
+
+void TstAtomicFile::fileSizeLimitKeepsPrevious_data()
+{
+    QTest::addColumn<FileWriteOptions>("options");
+    QTest::addColumn<int>("size");
+    // QSaveFile and QFile keep up to 16 KB in their buffer and lost the
+    // failure of writing it out: the sizes below it were taken for saved.
+    for (int size : {1000, 16000, 16384, 16385, 100000}) {
+        QTest::addRow("%d bytes, exchange file", size) << kExchangeFile << size;
+        QTest::addRow("%d bytes, output file", size) << kOutputFile << size;
+        QTest::addRow("%d bytes, user's file", size) << kUserFile << size;
+    }
+}
+
+void TstAtomicFile::fileSizeLimitKeepsPrevious()
+{
+    QFETCH(FileWriteOptions, options);
+    QFETCH(int, size);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("f");
+    QVERIFY(write_file_atomically(path, kPrevious, options));
+    QString why;
+    bool ok = true;
+    {
+        testsupport::FileSizeLimit limit(500);
+        QVERIFY(limit.isActive());
+        ok = write_file_atomically(path, QByteArray(size, 'x'), options, &why);
+    }
+    QVERIFY(!ok);
+    QVERIFY(!why.isEmpty());
+    QCOMPARE(testsupport::readFile(path), kPrevious);
+    QCOMPARE(entries(dir.path()), QStringList{"f"});
+}
+
+// A real full disk (ENOSPC), where a tmpfs can be mounted.
+void TstAtomicFile::fullDiskKeepsPrevious()
+{
+    QTemporaryDir dir;
+    testsupport::TmpfsMount tmpfs(dir.path(), 64 * 1024);
+    if (!tmpfs.isMounted())
+        QSKIP("no tmpfs can be mounted here");
+    const QString path = dir.filePath("f");
+    QVERIFY(write_file_atomically(path, kPrevious, kUserFile));
+    const QString filler = testsupport::fillFileSystem(dir.path());
+    QVERIFY(!filler.isEmpty());
+    QString why;
+    QVERIFY(!write_file_atomically(path, QByteArray(1000, 'x'), kUserFile, &why));
+    QCOMPARE(why, qt_error_string(ENOSPC));
+    QCOMPARE(testsupport::readFile(path), kPrevious);
+    QCOMPARE(entries(dir.path()), (QStringList{"f", "filler"}));
+    QVERIFY(QFile::remove(filler));
+    QVERIFY(write_file_atomically(path, QByteArray(1000, 'x'), kUserFile));
+    QCOMPARE(QFileInfo(path).size(), 1000);
+}
+
+void TstAtomicFile::linkAtTarget_data()
+{
+    QTest::addColumn<FileWriteOptions>("options");
+    QTest::addColumn<bool>("dangling");
+    for (bool dangling : {false, true}) {
+        const char* what = dangling ? "dangling link" : "link to a file";
+        QTest::addRow("%s, exchange file", what) << kExchangeFile << dangling;
+        QTest::addRow("%s, output file", what) << kOutputFile << dangling;
+        QTest::addRow("%s, user's file", what) << kUserFile << dangling;
+    }
+}
+
+// Exchange and output files replace a link planted at their name and never
+// write, or create, what it names. A user's file that is a link stays one:
+// the file it names is replaced (beside that file, not beside the link).
+void TstAtomicFile::linkAtTarget()
+{
+    QFETCH(FileWriteOptions, options);
+    QFETCH(bool, dangling);
+    QTemporaryDir dir, elsewhere;
+    const QString target = elsewhere.filePath("target");
+    if (!dangling)
+        QVERIFY(testsupport::writeFile(target, kPrevious));
+    const QString link = dir.filePath("name");
+    QVERIFY(QFile::link(target, link));
+
+    QVERIFY(write_file_atomically(link, "new\n", options));
+    if (options.follow_link) {
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(testsupport::readFile(target), QByteArray("new\n"));
+        QCOMPARE(entries(elsewhere.path()), QStringList{"target"});
+    } else {
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QCOMPARE(testsupport::readFile(link), QByteArray("new\n"));
+        QCOMPARE(QFileInfo::exists(target), !dangling);
+        if (!dangling)
+            QCOMPARE(testsupport::readFile(target), kPrevious);
+    }
+    QCOMPARE(entries(dir.path()), QStringList{"name"});
+}
+
+void TstAtomicFile::permissions_data()
+{
+    QTest::addColumn<FileWriteOptions>("options");
+    QTest::addColumn<int>("before"); // -1: no file yet
+    QTest::addColumn<int>("after");
+    // Under the umask 027 a new file opened for writing gets 0640.
+    QTest::newRow("exchange file, new") << kExchangeFile << -1 << 0644;
+    QTest::newRow("exchange file, was 0600") << kExchangeFile << 0600 << 0644;
+    QTest::newRow("output file, new") << kOutputFile << -1 << 0640;
+    QTest::newRow("output file, was 0600") << kOutputFile << 0600 << 0600;
+    QTest::newRow("output file, was 0666") << kOutputFile << 0666 << 0666;
+    QTest::newRow("user's file, new") << kUserFile << -1 << 0640;
+    QTest::newRow("user's file, was 0604") << kUserFile << 0604 << 0604;
+    FileWriteOptions fixed;
+    fixed.permissions = 0755;
+    QTest::newRow("given bits, was 0600") << fixed << 0600 << 0755;
+}
+
+void TstAtomicFile::permissions()
+{
+    QFETCH(FileWriteOptions, options);
+    QFETCH(int, before);
+    QFETCH(int, after);
+    ScopedUmask mask(027);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("f");
+    if (before >= 0) {
+        QVERIFY(testsupport::writeFile(path, kPrevious));
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(before)), 0);
+    }
+    QVERIFY(write_file_atomically(path, "new\n", options));
+    QCOMPARE(modeOf(path), after);
+}
+
+void TstAtomicFile::readOnlyFolder_data()
+{
+    QTest::addColumn<FileWriteOptions>("options");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("written");
+    // The new text is shorter than the old: the file must end with it.
+    QTest::newRow("user's file, shorter") << kUserFile << QByteArray("new\n") << true;
+    QTest::newRow("user's file, longer") << kUserFile << QByteArray(5000, 'n') << true;
+    QTest::newRow("output file") << kOutputFile << QByteArray("new\n") << false;
+    QTest::newRow("exchange file") << kExchangeFile << QByteArray("new\n") << false;
+}
+
+// A writable file in a folder that takes no new file: only a user's file is
+// rewritten in place; the others are refused and keep their content. Run as
+// a user without privileges, since root writes into any folder.
+void TstAtomicFile::readOnlyFolder()
+{
+    QFETCH(FileWriteOptions, options);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, written);
+    QTemporaryDir dir;
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther | QFile::ReadOther));
+    const QString folder = dir.filePath("ro");
+    const QString path = folder + "/f";
+    QVERIFY(testsupport::writeFile(path, kPrevious));
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    const int status = testsupport::runUnprivileged([&] { return write_file_atomically(path, bytes, options); });
+    QCOMPARE(status, written ? 0 : 1);
+    QCOMPARE(testsupport::readFile(path), written ? bytes : kPrevious);
+    QCOMPARE(modeOf(path), 0666);
+    QCOMPARE(entries(folder), QStringList{"f"});
+
+    // In place, a write cut short is still reported.
+    if (written) {
+        const int cut = testsupport::runUnprivileged([&] {
+            testsupport::FileSizeLimit limit(100);
+            return write_file_atomically(path, QByteArray(1000, 'x'), options);
+        });
+        QCOMPARE(cut, 1);
+    }
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+}
+
+void TstAtomicFile::unwritableFile_data()
+{
+    QTest::addColumn<FileWriteOptions>("options");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("user's file") << kUserFile << false;
+    QTest::newRow("output file") << kOutputFile << false;
+    // An exchange file is the programs' own: whatever was left at the name goes.
+    QTest::newRow("exchange file") << kExchangeFile << true;
+}
+
+// A file its owner made read-only is not replaced behind their back, as an
+// open for writing would not have replaced it (root may; so not as root).
+void TstAtomicFile::unwritableFile()
+{
+    QFETCH(FileWriteOptions, options);
+    QFETCH(bool, written);
+    QTemporaryDir dir;
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther | QFile::ReadOther));
+    const QString folder = dir.filePath("open");
+    const QString path = folder + "/f";
+    QVERIFY(testsupport::writeFile(path, kPrevious));
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0444), 0);
+    const int status = testsupport::runUnprivileged([&] { return write_file_atomically(path, "new\n", options); });
+    QCOMPARE(status, written ? 0 : 1);
+    QCOMPARE(testsupport::readFile(path), written ? QByteArray("new\n") : kPrevious);
+    QCOMPARE(entries(folder), QStringList{"f"});
+}
+
+void TstAtomicFile::abandonedWriterLeavesTargetAlone()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("f");
+    QVERIFY(write_file_atomically(path, kPrevious));
+    {
+        AtomicFileWriter writer(path, kOutputFile);
+        QVERIFY(writer.open());
+        QVERIFY(writer.write("half of it"));
+    }
+    QCOMPARE(testsupport::readFile(path), kPrevious);
+    QCOMPARE(entries(dir.path()), QStringList{"f"});
+    // No folder, no file: refused, nothing created.
+    AtomicFileWriter missing(dir.filePath("no/such/folder/f"));
+    QVERIFY(!missing.open());
+    QVERIFY(!missing.write("x"));
+    QVERIFY(!missing.commit());
+    QCOMPARE(missing.errorString(), qt_error_string(ENOENT));
+    QVERIFY(!write_file_atomically(dir.path(), "x")); // a folder is not a file
+    QCOMPARE(entries(dir.path()), QStringList{"f"});
+}
+
+// The temporary name beside a long name must still be a valid file name.
+void TstAtomicFile::longFileName()
+{
+    QTemporaryDir dir;
+    const QString name(255, 'n');
+    QVERIFY(write_file_atomically(dir.filePath(name), kPrevious, kOutputFile));
+    QCOMPARE(testsupport::readFile(dir.filePath(name)), kPrevious);
+    QVERIFY(!write_file_atomically(dir.filePath(name + "n"), kPrevious, kOutputFile)); // too long for any file
+    QCOMPARE(entries(dir.path()), QStringList{name});
+}
+
+void TstAtomicFile::imageBytesAsImwriteWritesThem_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("JPEG") << "i.jpg";
+    QTest::newRow("PNG") << "i.png";
+}
+
+void TstAtomicFile::imageBytesAsImwriteWritesThem()
+{
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    cv::Mat image(48, 64, CV_8UC3);
+    cv::randu(image, 0, 255);
+    const QString reference = dir.filePath("reference-" + name);
+    QVERIFY(cv::imwrite(reference.toStdString(), image));
+    QVERIFY(write_image_file(dir.filePath(name), image, kOutputFile));
+    QCOMPARE(testsupport::readFile(dir.filePath(name)), testsupport::readFile(reference));
+}
+
+void TstAtomicFile::imageNotEncodable()
+{
+    QTemporaryDir dir;
+    QString why;
+    QVERIFY(!write_image_file(dir.filePath("i.unknown"), cv::Mat(4, 4, CV_8UC3), kOutputFile, &why));
+    QVERIFY(!why.isEmpty());
+    QVERIFY(!write_image_file(dir.filePath("i.png"), cv::Mat(), kOutputFile, &why));
+    QCOMPARE(entries(dir.path()), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TstAtomicFile)
+#include "tst_atomic_file.moc"
