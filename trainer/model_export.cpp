@@ -1,5 +1,7 @@
 #include "model_export.h"
 
+#include "bounded_input.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -23,8 +25,11 @@ bool is_training_data_folder(const QString& training_folder, const QString& targ
 
 bool replace_file_with_copy(const QString& source, const QString& target)
 {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
+    // Only a regular file is copied: a FIFO would block the trainer and a
+    // link to a device would never end.
+    QFile in;
+    QString why;
+    if (!bounded_input::open_regular_file(source, &in, &why))
         return false;
     const QFileInfo target_info(target);
     QTemporaryFile out(target_info.absolutePath() + "/." + target_info.fileName() + ".XXXXXX");
