@@ -185,6 +185,7 @@ void TestServerBinary::commandNotARegularFile()
     // It counts as a command file that cannot be opened: it stays, no marker
     // is written, and the server goes on serving.
     QFETCH(QString, target);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(kCmd), 10000); // the start-up's removal is over
     QFile::remove(kMarker);
     QVERIFY(target.isEmpty() ? testsupport::makeFifo(kCmd) : QFile::link(target, kCmd));
     QTest::qWait(1200); // more than two ticks
