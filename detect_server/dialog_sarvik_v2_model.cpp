@@ -1,6 +1,7 @@
 // Model update, test detection and the result log of the settings dialog.
 #include "dialog_sarvik_v2.h"
 
+#include "bounded_image.h"
 #include "det_config.h"
 #include "dialog_list_configs.h"
 #include "exchange_paths.h"
@@ -106,9 +107,11 @@ void DialogSarvik_v2::test_model(QString image)
     set_up_parameter(cfg);
 
     try {
-        cv::Mat img = cv::imread(image.toUtf8().toStdString(), cv::IMREAD_COLOR);
+        // Only a regular file within the image limits is decoded.
+        QString why;
+        cv::Mat img = bounded_image::read_color_image(image, &why);
         if (img.empty())
-            return fail("the image cannot be read");
+            return fail(why.toLocal8Bit().constData());
         const cv::Size size = scaled_to_608(img.cols, img.rows);
         if (size.width <= 0 || size.height <= 0)
             return fail("the image is too narrow to scale to 608 pixels");

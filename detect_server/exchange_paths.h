@@ -8,4 +8,6 @@ constexpr const char* kLogFile = "/tmp/sarvik.log";           // the latest log 
 constexpr const char* kResultImage = "/tmp/sarvik_result.png"; // the image of the latest test
 constexpr const char* kDefaultModelDir = "/tmp/sarvik_model_test";
 constexpr const char* kDefaultImage = "/tmp/sarvik_img_test.png";
+// The most of the command file that is read; a larger file is not run.
+constexpr long long kMaxCommandBytes = 64 * 1024;
 } // namespace sarvik_paths

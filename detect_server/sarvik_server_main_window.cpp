@@ -2,6 +2,7 @@
 
 #include "ui_sarvik_server_main_window.h"
 
+#include "bounded_input.h"
 #include "command_parser.h"
 #include "dialog_sarvik_v2.h"
 #include "exchange_paths.h"
@@ -62,12 +63,25 @@ void sarvik_server_main_window::closeEvent(QCloseEvent*) {}
 
 void sarvik_server_main_window::loop_cmd()
 {
-    QFile file(sarvik_paths::kCommandFile);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file is read. Anything else under the name (a FIFO, a
+    // link to a device) counts as a file that cannot be opened: it stays and
+    // is looked at again next tick, until the client's next command replaces
+    // it.
+    QByteArray bytes;
+    QString why;
+    const bounded_input::ReadStatus status =
+        bounded_input::read_regular_file(sarvik_paths::kCommandFile, sarvik_paths::kMaxCommandBytes, &bytes, &why);
+    if (status == bounded_input::ReadStatus::Missing || status == bounded_input::ReadStatus::Refused)
         return;
-    const QString text = command_text(file.readAll());
-    qDebug() << text;
-    const ServerCommand cmd = parse_command(text);
+    ServerCommand cmd;
+    if (status == bounded_input::ReadStatus::TooLarge) {
+        // Never run a part of it; it is answered like an unknown command.
+        std::fprintf(stderr, "loop_cmd: %s\n", why.toLocal8Bit().constData());
+    } else {
+        const QString text = command_text(bytes);
+        qDebug() << text;
+        cmd = parse_command(text);
+    }
     // The log then holds this command's lines or nothing: a line that cannot
     // be written must not leave an earlier command's answer in its place.
     QFile::remove(sarvik_paths::kLogFile);
@@ -94,7 +108,6 @@ void sarvik_server_main_window::loop_cmd()
     } catch (...) {
         std::fprintf(stderr, "loop_cmd: unknown failure\n");
     }
-    file.close();
     QFile::remove(sarvik_paths::kCommandFile);
     write_run_marker(sarvik_paths::kRunMarker);
 }

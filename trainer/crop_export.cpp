@@ -1,5 +1,6 @@
 #include "crop_export.h"
 
+#include "bounded_image.h"
 #include "file_name_escape.h"
 #include "image_file.h"
 
@@ -115,16 +116,12 @@ CropExportResult export_crops(const QString& chosen_dir, qint64 stamp, const QLi
             continue;
         const Frame objects = *found; // events may run between images; work on a copy
 
-        cv::Mat image;
-        const QString image_path = list.at(i).absoluteFilePath();
-        try {
-            image = cv::imread(image_path.toUtf8().constData(), cv::IMREAD_COLOR);
-        } catch (const cv::Exception& e) {
-            std::fprintf(stderr, "[Varnex] : cannot read %s: %s\n", image_path.toUtf8().constData(), e.what());
-            image.release();
-        }
-        if (image.empty())
+        QString why;
+        const cv::Mat image = bounded_image::read_color_image(list.at(i).absoluteFilePath(), &why);
+        if (image.empty()) {
+            std::fprintf(stderr, "[Varnex] : cannot read image: %s\n", why.toUtf8().constData());
             continue;
+        }
 
         for (const Object& object : objects) {
             int& counter = counters[object.label]; // a new name starts at 0

@@ -4,6 +4,7 @@
 #include "dialog_varnex.h"
 #include "ui_dialog_varnex.h"
 
+#include "bounded_image.h"
 #include "cv_qimage.h"
 
 #include <QDir>
@@ -94,14 +95,13 @@ cv::Mat DialogVarnex::getFrame(int index, bool store)
     if (index < 0 || index >= image_files.size())
         return cv::Mat();
     const QFileInfo& fi = image_files[index];
-    cv::Mat image;
-    try {
-        image = cv::imread(fi.absoluteFilePath().toUtf8().constData(), cv::IMREAD_COLOR);
-    } catch (const std::exception&) {
-        image.release();
-    }
+    // Only a regular file within the image limits is decoded; anything else
+    // is an unreadable image.
+    QString why;
+    cv::Mat image = bounded_image::read_color_image(fi.absoluteFilePath(), &why);
     ui->label_img_name->setText(fi.fileName());
     if (image.empty()) {
+        std::fprintf(stderr, "[Varnex] : cannot read image: %s\n", why.toLocal8Bit().constData());
         image = cv::Mat(320, 240, CV_8UC3, cv::Scalar::all(0));
         ui->label_img_name->setText("Image error : " + fi.fileName());
     }
@@ -181,13 +181,15 @@ void DialogVarnex::on_pushButton_LoadGT_clicked()
 
     // Loading replaces every image's labels: a file that is not ground truth
     // must not get that far.
-    QFile f(file);
+    QByteArray text;
+    QString why;
     QJsonParseError error;
     error.error = QJsonParseError::IllegalValue;
-    if (f.open(QIODevice::ReadOnly))
-        QJsonDocument::fromJson(f.readAll(), &error);
+    if (read_ground_truth(file, &text, &why))
+        QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError) {
-        QMessageBox::warning(this, tr("Load Ground Truth"), "Cannot read ground truth: " + file);
+        QMessageBox::warning(this, tr("Load Ground Truth"),
+                             "Cannot read ground truth: " + file + (why.isEmpty() ? QString() : "\n" + why));
         return;
     }
 

@@ -1,6 +1,7 @@
 #include "labeling.h"
 
 #include "atomic_file.h"
+#include "bounded_input.h"
 
 #include <QFile>
 #include <QHash>
@@ -140,6 +141,11 @@ int Labeling::add_class(const QString& name)
     return k;
 }
 
+bool read_ground_truth(const QString& path, QByteArray* text, QString* why)
+{
+    return bounded_input::read_regular_file(path, kMaxGroundTruthBytes, text, why) == bounded_input::ReadStatus::Ok;
+}
+
 bool Labeling::load_gt(const QString& path)
 {
     if (frame_names.empty())
@@ -150,10 +156,12 @@ bool Labeling::load_gt(const QString& path)
     for (const QString& name : frame_names)
         frames.insert(name, Frame());
 
-    QFile file(path);
     QByteArray text;
-    if (file.open(QIODevice::ReadOnly))
-        text = file.readAll();
+    QString why;
+    if (!read_ground_truth(path, &text, &why)) {
+        std::fprintf(stderr, "[Varnex] : cannot read ground truth: %s\n", why.toLocal8Bit().constData());
+        return false;
+    }
     const QJsonDocument doc = QJsonDocument::fromJson(text);
     if (doc.isNull()) {
         std::fprintf(stderr, "[Varnex] : cannot read ground truth %s\n", path.toLocal8Bit().constData());

@@ -50,6 +50,14 @@ public:
 // The objects of one image, in drawing order and file order.
 typedef std::vector<Object> Frame;
 
+// The largest ground-truth file read.
+constexpr qint64 kMaxGroundTruthBytes = qint64(1) << 30;
+
+// The text of the ground-truth file `path`, read only from a regular file of
+// at most kMaxGroundTruthBytes (a FIFO or a device under that name is never
+// waited on). False with the reason, naming the file, otherwise.
+bool read_ground_truth(const QString& path, QByteArray* text, QString* why);
+
 // The index of the first class named exactly `label`, or -1.
 int class_index_of(const std::vector<QString>& classes, const QString& label);
 
@@ -70,8 +78,8 @@ public:
     float palette[6][3];
 
     // Replaces every frame and the class list by the content of the file.
-    // With no folder open nothing happens. A file that cannot be read or
-    // parsed leaves every image without objects and the class list empty and
+    // With no folder open nothing happens. A file that cannot be read (see
+    // read_ground_truth) or parsed leaves every image without objects and the class list empty and
     // prints one line on stderr naming the file. Returns whether the file
     // parsed. Prints "[Varnex] : load gt finished" when it did.
     bool load_gt(const QString& path);

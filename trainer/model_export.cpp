@@ -1,6 +1,7 @@
 #include "model_export.h"
 
 #include "atomic_file.h"
+#include "bounded_input.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -23,9 +24,12 @@ bool is_training_data_folder(const QString& training_folder, const QString& targ
 
 bool replace_file_with_copy(const QString& source, const QString& target)
 {
-    QFile in(source);
+    // Only a regular file is copied: a FIFO would block the trainer and a
+    // link to a device would never end.
+    QFile in;
+    QString why;
     struct stat source_status {};
-    if (!in.open(QIODevice::ReadOnly) || ::fstat(in.handle(), &source_status) != 0)
+    if (!bounded_input::open_regular_file(source, &in, &why) || ::fstat(in.handle(), &source_status) != 0)
         return false;
     // The copy gets the source's permissions, as a plain file copy would, and
     // is on the disk before it replaces the previous export.

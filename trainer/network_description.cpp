@@ -1,6 +1,7 @@
 #include "network_description.h"
 
 #include "atomic_file.h"
+#include "bounded_input.h"
 #include "simplecrypt.h"
 
 #include <QByteArray>
@@ -34,10 +35,25 @@ bool write_whole(const QString& path, const QString& text)
 
 QString read_text_file(const QString& path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    if (path.startsWith(QLatin1Char(':'))) { // an embedded template
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return QString();
+        return QString::fromUtf8(f.readAll());
+    }
+    QByteArray bytes;
+    QString why;
+    switch (bounded_input::read_regular_file(path, kMaxTextFileBytes, &bytes, &why)) {
+    case bounded_input::ReadStatus::Ok:
+        return QString::fromUtf8(bytes);
+    case bounded_input::ReadStatus::Missing:
         return QString();
-    return QString::fromUtf8(f.readAll());
+    case bounded_input::ReadStatus::Refused:
+    case bounded_input::ReadStatus::TooLarge:
+        break;
+    }
+    warn("[Varnex] : " + why);
+    return QString();
 }
 
 QString yolo_template_path(const QString& model, bool train)

@@ -2,6 +2,7 @@
 #include "ui_nomu_pelto_varnex_main_window.h"
 
 #include "atomic_file.h"
+#include "bounded_input.h"
 #include "dialog_varnex.h"
 #include "resources.h"
 
@@ -42,10 +43,18 @@ nomu_pelto_varnex_main_window::nomu_pelto_varnex_main_window(int argc, char** ar
     if (!QDir("/tmp/varnex_gen").exists())
         QDir().mkpath("/tmp/varnex_gen");
 
-    QFile state_file("/tmp/varnex.json");
-    if (state_file.exists() && state_file.open(QIODevice::ReadOnly)) {
-        const QByteArray text = state_file.readAll();
-        state_file.close();
+    // Only a regular file is read: anything else under the name counts as an
+    // unreadable state file, and the words are honoured on the defaults. One
+    // beyond the size limit is as broken as one that does not parse.
+    QByteArray text;
+    QString why;
+    const bounded_input::ReadStatus read =
+        bounded_input::read_regular_file("/tmp/varnex.json", kMaxStateFileBytes, &text, &why);
+    if (read == bounded_input::ReadStatus::Refused || read == bounded_input::ReadStatus::TooLarge)
+        qDebug().noquote() << why;
+    if (read == bounded_input::ReadStatus::TooLarge)
+        return;
+    if (read == bounded_input::ReadStatus::Ok) {
         QJsonParseError error;
         const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
         if (error.error != QJsonParseError::NoError) {

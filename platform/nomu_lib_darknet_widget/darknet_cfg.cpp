@@ -34,9 +34,9 @@ std::string header_type(const std::string& compact)
     return compact.substr(1, close == std::string::npos ? std::string::npos : close - 1);
 }
 
-std::vector<Section> parse(const std::string& text)
+// The sections of `text`; false when there are more than kMaxSections.
+bool parse(const std::string& text, std::vector<Section>* sections)
 {
-    std::vector<Section> sections;
     std::istringstream in(text);
     std::string raw;
     int line_no = 0;
@@ -46,18 +46,20 @@ std::vector<Section> parse(const std::string& text)
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         if (line[0] == '[') {
+            if (sections->size() >= static_cast<size_t>(kMaxSections))
+                return false;
             Section s;
             s.type = header_type(line);
             s.line = line_no;
-            sections.push_back(s);
+            sections->push_back(s);
             continue;
         }
         const size_t eq = line.find('=');
-        if (eq == std::string::npos || sections.empty())
+        if (eq == std::string::npos || sections->empty())
             continue;
-        sections.back().keys[line.substr(0, eq)] = line.substr(eq + 1);
+        sections->back().keys[line.substr(0, eq)] = line.substr(eq + 1);
     }
-    return sections;
+    return true;
 }
 
 // Integer value of a key; `fallback` when absent. False when present but not a
@@ -115,19 +117,40 @@ bool fail(std::string* error, const std::string& text)
     return false;
 }
 
+// Checked 64-bit arithmetic: false when the result does not fit.
+bool mul(long long a, long long b, long long* out) { return !__builtin_mul_overflow(a, b, out); }
+bool add(long long a, long long b, long long* out) { return !__builtin_add_overflow(a, b, out); }
+
+// Width, height and channels of a layer's output.
+struct Shape {
+    long long w = 0, h = 0, c = 0;
+};
+
+// The output side of a convolution or a pool, as darknet computes it; at
+// least 1, since a side that vanishes is refused by the network builder anyway.
+long long out_side(long long in, long long padding, long long size, long long stride)
+{
+    return std::max(1LL, (in + padding - size) / stride + 1);
+}
+
 } // namespace
 
 long long ConvLayer::floats() const
 {
     const long long n = filters;
-    const long long kernels = n * (in_channels / groups) * static_cast<long long>(size) * size;
-    return n + (batch_normalize ? 3 * n : 0) + kernels;
+    long long kernels = 0, total = 0;
+    if (groups <= 0 || !mul(n, in_channels / groups, &kernels) || !mul(kernels, size, &kernels) ||
+        !mul(kernels, size, &kernels) || !add(n + (batch_normalize ? 3 * n : 0), kernels, &total))
+        return -1;
+    return total;
 }
 
 bool analyse(const std::string& text, NetInfo* info, std::string* error)
 {
     *info = NetInfo();
-    const std::vector<Section> sections = parse(text);
+    std::vector<Section> sections;
+    if (!parse(text, &sections))
+        return fail(error, "the description has more than " + std::to_string(kMaxSections) + " sections");
     if (sections.empty() || (sections[0].type != "net" && sections[0].type != "network"))
         return fail(error, "the description does not start with a [net] section");
     const Section& net = sections[0];
@@ -139,56 +162,89 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
     if (info->channels != 3)
         return fail(error, "[net] channels must be 3 (colour images)");
 
-    // Output channels of every layer so far; layer i is sections[i + 1].
-    std::vector<int> out_channels;
+    // The working memory is summed as it goes; a sum past the budget stops
+    // the walk, so no product below can overflow.
+    const long long budget = kMaxWorkingBytes / 4;
+    auto over_budget = [&]() {
+        return fail(error, "the network needs more than the working memory budget of " +
+                               std::to_string(kMaxWorkingBytes >> 20) + " MiB (an input of " +
+                               std::to_string(info->width) + " x " + std::to_string(info->height) + ")");
+    };
+    auto count = [&](const Shape& shape) {
+        long long n = 0;
+        return mul(shape.w, shape.h, &n) && mul(n, shape.c, &n) && add(info->working_floats, n, &info->working_floats) &&
+               info->working_floats <= budget;
+    };
+    const Shape input{info->width, info->height, info->channels};
+    if (!count(input))
+        return over_budget();
+
+    // Output of every layer so far; layer i is sections[i + 1].
+    std::vector<Shape> outputs;
     for (size_t i = 1; i < sections.size(); ++i) {
         const Section& s = sections[i];
         const int index = static_cast<int>(i) - 1;
-        const int in_c = out_channels.empty() ? info->channels : out_channels.back();
-        int out_c = in_c;
+        const Shape in = outputs.empty() ? input : outputs.back();
+        Shape out = in;
 
-        auto layer_channels = [&](int ref, int* c) {
+        auto layer = [&](int ref, Shape* shape) {
             const int j = ref < 0 ? index + ref : ref;
             if (j < 0 || j >= index)
                 return false;
-            *c = out_channels[static_cast<size_t>(j)];
+            *shape = outputs[static_cast<size_t>(j)];
             return true;
+        };
+        // A stride given as stride, or per direction as stride_x and stride_y.
+        auto strides = [&](int fallback, int* sx, int* sy) {
+            int stride = fallback;
+            return int_key(s, "stride", fallback, &stride) && int_key(s, "stride_x", stride, sx) &&
+                   int_key(s, "stride_y", stride, sy);
         };
 
         if (s.type == "convolutional") {
             ConvLayer conv;
             conv.line = s.line;
-            conv.in_channels = in_c;
-            int bn = 0;
+            conv.in_channels = static_cast<int>(in.c);
+            int bn = 0, sx = 1, sy = 1, pad = 0, padding = 0;
             if (!int_key(s, "filters", 1, &conv.filters) || !int_key(s, "size", 1, &conv.size) ||
-                !int_key(s, "groups", 1, &conv.groups) || !int_key(s, "batch_normalize", 0, &bn))
+                !int_key(s, "groups", 1, &conv.groups) || !int_key(s, "batch_normalize", 0, &bn) ||
+                !strides(1, &sx, &sy) || !int_key(s, "pad", 0, &pad) || !int_key(s, "padding", 0, &padding))
                 return fail(error, where(s) + " holds a malformed number");
             conv.batch_normalize = bn != 0;
             if (conv.filters <= 0 || conv.size <= 0 || conv.groups <= 0)
                 return fail(error, where(s) + " needs positive filters, size and groups");
-            if (in_c % conv.groups != 0 || conv.filters % conv.groups != 0)
+            if (sx <= 0 || sy <= 0)
+                return fail(error, where(s) + " needs a positive stride");
+            if (in.c % conv.groups != 0 || conv.filters % conv.groups != 0)
                 return fail(error, where(s) + ": groups=" + std::to_string(conv.groups) +
                                        " does not divide its channels");
-            info->weight_floats += conv.floats();
+            const long long floats = conv.floats();
+            if (floats < 0 || !add(info->weight_floats, floats, &info->weight_floats))
+                return fail(error, where(s) + ": its weights overflow a 64-bit count");
             info->convs.push_back(conv);
-            out_c = conv.filters;
+            if (pad != 0)
+                padding = conv.size / 2;
+            out = {out_side(in.w, 2LL * padding, conv.size, sx), out_side(in.h, 2LL * padding, conv.size, sy),
+                   conv.filters};
         } else if (s.type == "route") {
             auto it = s.keys.find("layers");
             std::vector<int> refs;
             if (it == s.keys.end() || !int_list(it->second, &refs))
                 return fail(error, where(s) + " needs a list of layers");
-            int sum = 0;
+            out = Shape();
             for (int ref : refs) {
-                int c = 0;
-                if (!layer_channels(ref, &c))
+                Shape from;
+                if (!layer(ref, &from))
                     return fail(error, where(s) + " names a layer that does not exist before it");
-                sum += c;
+                out.w = std::max(out.w, from.w);
+                out.h = std::max(out.h, from.h);
+                out.c += from.c; // each within the working memory budget: the sum cannot overflow
             }
             int groups = 1, group_id = 0;
             if (!int_key(s, "groups", 1, &groups) || !int_key(s, "group_id", 0, &group_id) || groups <= 0 ||
-                group_id < 0 || group_id >= groups || sum % groups != 0)
+                group_id < 0 || group_id >= groups || out.c % groups != 0)
                 return fail(error, where(s) + " holds unusable groups");
-            out_c = sum / groups;
+            out.c /= groups;
         } else if (s.type == "shortcut") {
             auto it = s.keys.find("weights_type");
             if (it != s.keys.end() && it->second != "none")
@@ -198,51 +254,70 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
             if (from == s.keys.end() || !int_list(from->second, &refs))
                 return fail(error, where(s) + " needs from=");
             for (int ref : refs) {
-                int c = 0;
-                if (!layer_channels(ref, &c))
+                Shape shape;
+                if (!layer(ref, &shape))
                     return fail(error, where(s) + " names a layer that does not exist before it");
             }
         } else if (s.type == "reorg") {
             int stride = 2;
             if (!int_key(s, "stride", 2, &stride) || stride <= 0)
                 return fail(error, where(s) + " holds an unusable stride");
-            out_c = in_c * stride * stride;
+            out = {std::max(1LL, in.w / stride), std::max(1LL, in.h / stride), 0};
+            if (!mul(in.c, stride, &out.c) || !mul(out.c, stride, &out.c))
+                return fail(error, where(s) + " gives more channels than a 64-bit count takes");
         } else if (s.type == "scale_channels" || s.type == "sam") {
             std::vector<int> refs;
             auto from = s.keys.find("from");
-            int c = 0;
+            Shape shape;
             if (from == s.keys.end() || !int_list(from->second, &refs) || refs.size() != 1 ||
-                !layer_channels(refs[0], &c))
+                !layer(refs[0], &shape))
                 return fail(error, where(s) + " needs from= naming an earlier layer");
-        } else if (s.type == "maxpool" || s.type == "avgpool" || s.type == "upsample" || s.type == "dropout" ||
-                   s.type == "softmax") {
-            if (s.type == "maxpool" && s.keys.count("maxpool_depth") && s.keys.at("maxpool_depth") != "0")
+        } else if (s.type == "maxpool") {
+            if (s.keys.count("maxpool_depth") && s.keys.at("maxpool_depth") != "0")
                 return fail(error, where(s) + ": maxpool_depth is not supported");
+            int sx = 1, sy = 1, size = 1, padding = 0;
+            if (!strides(1, &sx, &sy) || !int_key(s, "size", std::max(sx, sy), &size) ||
+                !int_key(s, "padding", size - 1, &padding))
+                return fail(error, where(s) + " holds a malformed number");
+            if (sx <= 0 || sy <= 0 || size <= 0)
+                return fail(error, where(s) + " needs a positive size and stride");
+            out.w = out_side(in.w, padding, size, sx);
+            out.h = out_side(in.h, padding, size, sy);
+        } else if (s.type == "avgpool") {
+            out.w = out.h = 1;
+        } else if (s.type == "upsample") {
+            int stride = 2;
+            if (!int_key(s, "stride", 2, &stride) || stride == 0)
+                return fail(error, where(s) + " holds an unusable stride");
+            // A negative stride scales down.
+            out.w = stride > 0 ? in.w * stride : std::max(1LL, in.w / -static_cast<long long>(stride));
+            out.h = stride > 0 ? in.h * stride : std::max(1LL, in.h / -static_cast<long long>(stride));
+        } else if (s.type == "dropout" || s.type == "softmax") {
         } else if (s.type == "yolo" || s.type == "region") {
             int classes = 0, num = 0;
             if (!int_key(s, "classes", 20, &classes) || !int_key(s, "num", 1, &num) || classes <= 0 || num <= 0)
                 return fail(error, where(s) + " needs positive classes and num");
-            int expected = 0;
+            long long expected = 0;
             if (s.type == "yolo") {
-                int anchors = num;
+                long long anchors = num;
                 auto mask = s.keys.find("mask");
                 if (mask != s.keys.end()) {
                     std::vector<int> m;
                     if (!int_list(mask->second, &m))
                         return fail(error, where(s) + " holds a malformed mask");
-                    anchors = static_cast<int>(m.size());
+                    anchors = static_cast<long long>(m.size());
                 }
-                expected = anchors * (classes + 5);
+                expected = anchors * (classes + 5LL);
             } else {
                 int coords = 4;
                 if (!int_key(s, "coords", 4, &coords) || coords <= 0)
                     return fail(error, where(s) + " holds unusable coords");
-                expected = num * (coords + classes + 1);
+                expected = num * (coords + 1LL + classes); // below 2^31 * 2^32: no overflow
             }
-            if (in_c != expected)
+            if (in.c != expected)
                 return fail(error, where(s) + " with classes=" + std::to_string(classes) + " needs " +
                                        std::to_string(expected) + " filters in the layer before it, which gives " +
-                                       std::to_string(in_c));
+                                       std::to_string(in.c));
             if (info->classes >= 0 && info->classes != classes)
                 return fail(error, where(s) + " has classes=" + std::to_string(classes) +
                                        " while an earlier detection section has " + std::to_string(info->classes));
@@ -253,10 +328,18 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
         } else {
             return fail(error, where(s) + " is a section the loader does not know");
         }
-        out_channels.push_back(out_c);
+        if (out.c > INT32_MAX)
+            return fail(error, where(s) + " gives more channels than a 32-bit count takes");
+        if (!count(out))
+            return over_budget();
+        outputs.push_back(out);
     }
     if (info->detection_sections == 0)
         return fail(error, "the description has no [yolo] or [region] section");
+    // The weights file's size in bytes must be countable too.
+    long long bytes = 0;
+    if (!mul(info->weight_floats, 4, &bytes) || !add(bytes, 20, &bytes))
+        return fail(error, "the description's weights overflow a 64-bit count");
     return true;
 }
 

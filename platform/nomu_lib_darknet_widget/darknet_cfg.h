@@ -14,6 +14,17 @@
 
 namespace darknet_cfg {
 
+// A description of more sections than this is refused before anything is
+// built from it. That is many times the largest published darknet networks,
+// and a network of this many sections still loads in under a second.
+constexpr int kMaxSections = 4096;
+
+// The working memory a network may take: the input and every layer's output
+// as 32-bit floats, with the sizes darknet gives them (OpenCV reuses some of
+// it, so it takes less). The trainer's largest template, V4 at 608 pixels,
+// counts about 660 MiB; an input of 30000 x 30000 would count terabytes.
+constexpr long long kMaxWorkingBytes = 4LL << 30;
+
 // One convolution's share of the weights file.
 struct ConvLayer {
     int line = 0; // line of its section header, from 1
@@ -22,7 +33,8 @@ struct ConvLayer {
     int groups = 1;
     int size = 1;
     bool batch_normalize = false;
-    // biases, then scale, mean and variance with batch normalisation, then the kernels
+    // biases, then scale, mean and variance with batch normalisation, then
+    // the kernels; -1 when the count does not fit in 64 bits
     long long floats() const;
 };
 
@@ -34,15 +46,19 @@ struct NetInfo {
     int detection_sections = 0;
     std::vector<ConvLayer> convs; // in file order
     long long weight_floats = 0;  // sum over convs
+    long long working_floats = 0; // the input and every layer's output
 };
 
-// Walks the description layer by layer, following the channel count through
-// routes (with groups), shortcuts, pools, upsampling and reorg, and checks
+// Walks the description layer by layer, following each output's width,
+// height and channels through convolutions, routes (with groups), shortcuts,
+// pools, upsampling and reorg, and checks
 // that the layer before every [yolo]/[region] section gives exactly the
-// filters its classes and anchors need. False with a reason on anything it
-// cannot vouch for: a missing [net] size, a section it does not know, a route
-// to a layer that does not exist, a classes/filters mismatch, no detection
-// section.
+// filters its classes and anchors need. Every count is made in 64 bits and
+// checked. False with a reason on anything it cannot vouch for: more than
+// kMaxSections sections, a missing [net] size, a section it does not know, a
+// route to a layer that does not exist, a classes/filters mismatch, no
+// detection section, a count that overflows, or a working memory beyond
+// kMaxWorkingBytes.
 bool analyse(const std::string& text, NetInfo* info, std::string* error);
 
 // The description as it is given to OpenCV: every [yolo] and [region] section

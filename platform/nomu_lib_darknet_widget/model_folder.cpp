@@ -1,8 +1,9 @@
 #include "model_folder.h"
 
+#include "bounded_input.h"
 #include "simplecrypt.h"
 
-#include <QFile>
+#include <QList>
 
 bool description_in_clear(const QString& text, QString* clear)
 {
@@ -38,23 +39,13 @@ std::vector<std::string> parse_names(const QByteArray& bytes)
 
 namespace {
 
-bool read_whole(const QString& path, QByteArray* bytes, QString* error)
+// The reasons name the path, and the limit when the file is too large.
+bool read_whole(const QString& path, qint64 limit, QByteArray* bytes, QString* error)
 {
-    QFile f(path);
-    if (!f.exists()) {
+    const bounded_input::ReadStatus status = bounded_input::read_regular_file(path, limit, bytes, error);
+    if (status == bounded_input::ReadStatus::Missing)
         *error = "not found : " + path;
-        return false;
-    }
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = "cannot read " + path + " : " + f.errorString();
-        return false;
-    }
-    *bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        *error = "cannot read " + path + " : " + f.errorString();
-        return false;
-    }
-    return true;
+    return status == bounded_input::ReadStatus::Ok;
 }
 
 } // namespace
@@ -62,9 +53,18 @@ bool read_whole(const QString& path, QByteArray* bytes, QString* error)
 bool read_model_folder(const QString& dir, ModelFiles* out, QString* error)
 {
     QByteArray cfg, weights, names;
-    if (!read_whole(dir + "/test.cfg", &cfg, error) || !read_whole(dir + "/train.weights", &weights, error) ||
-        !read_whole(dir + "/obj.names", &names, error))
+    if (!read_whole(dir + "/test.cfg", kMaxDescriptionBytes, &cfg, error) ||
+        !read_whole(dir + "/train.weights", kMaxWeightsBytes, &weights, error) ||
+        !read_whole(dir + "/obj.names", kMaxNamesBytes, &names, error))
         return false;
+    const int lines = names.count('\n') + (!names.isEmpty() && !names.endsWith('\n') ? 1 : 0);
+    if (lines > kMaxClassNames) {
+        *error = QStringLiteral("%1/obj.names holds %2 names, more than the limit of %3")
+                     .arg(dir)
+                     .arg(lines)
+                     .arg(kMaxClassNames);
+        return false;
+    }
     QString clear;
     if (!description_in_clear(QString::fromUtf8(cfg), &clear)) {
         *error = dir + "/test.cfg is protected but its body does not decipher";

@@ -6,9 +6,18 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 #include <string>
 #include <vector>
+
+// What a model folder may hold. Far above any real model: the description
+// and the names are text of a few KB, the largest published darknet weights
+// a few hundred MB.
+constexpr qint64 kMaxDescriptionBytes = qint64(16) << 20; // test.cfg
+constexpr qint64 kMaxNamesBytes = qint64(16) << 20;       // obj.names
+constexpr int kMaxClassNames = 100000;                     // lines of obj.names
+constexpr qint64 kMaxWeightsBytes = qint64(1) << 30;      // train.weights
 
 struct ModelFiles {
     std::string cfg_text;                 // the description, deciphered when it was protected
@@ -27,6 +36,9 @@ bool description_in_clear(const QString& text, QString* clear);
 std::vector<std::string> parse_names(const QByteArray& bytes);
 
 // Reads the three files of `dir`, each named dir + "/" + file as the server
-// builds its own weights path. False with a reason when a file is missing or
-// unreadable or the description does not decipher.
+// builds its own weights path, each only when it is a regular file within its
+// limit above. False with a reason (naming the limit where one was passed)
+// when a file is missing, not a regular file, unreadable or too large, when
+// obj.names holds more than kMaxClassNames names, or when the description
+// does not decipher.
 bool read_model_folder(const QString& dir, ModelFiles* out, QString* error);

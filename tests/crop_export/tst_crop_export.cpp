@@ -306,6 +306,42 @@ private slots:
         QCOMPARE(files_below(r.export_dir), QStringList({"1700000000_car_0.png"}));
     }
 
+    // Read without waiting and without decoding: skipped, with the reason.
+    void refusedImageIsSkipped_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("FIFO") << "fifo" << "refused.png is not a regular file";
+        QTest::newRow("link to /dev/zero") << "zero" << "refused.png is not a regular file";
+        QTest::newRow("over the pixel limit") << "huge" << "16385 x 16384 pixels, more than the limit";
+    }
+
+    void refusedImageIsSkipped()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QTemporaryDir out, here;
+        Labeling labeling;
+        const Frame f{object("car", 10, 10, 20, 20)};
+        auto images = images_for(labeling, {f});
+        const QString refused = here.filePath("refused.png");
+        if (kind == "fifo")
+            QVERIFY(testsupport::makeFifo(refused));
+        else if (kind == "zero")
+            QVERIFY(QFile::link("/dev/zero", refused));
+        else // about 40 KB; decoded, 805 MB
+            QVERIFY(testsupport::writeFile(refused, testsupport::blankPng(16385, 16384)));
+        images.prepend(QFileInfo(refused));
+        labeling.frames.insert("refused.png", f);
+        testsupport::StderrCapture err;
+        const CropExportResult r = export_crops(out.path(), kStamp, images, labeling, scale_options(1, 1));
+        const QString said = err.take();
+        QVERIFY(r.completed);
+        QCOMPARE(r.failures, 0);
+        QCOMPARE(files_below(r.export_dir), QStringList({"1700000000_car_0.png"}));
+        QVERIFY2(said.contains(reason), qPrintable(said));
+    }
+
     void unsafeLabels_data()
     {
         QTest::addColumn<QString>("label");

@@ -16,6 +16,10 @@ private slots:
     void v4TinyMatchesDarknetsFileSize();
     void refusals_data();
     void refusals();
+    void countsThatOverflow_data();
+    void countsThatOverflow();
+    void workingMemory();
+    void sectionLimit();
     void threshLineInEveryDetectionSection();
     void otherLinesKept();
     void weightsSize_data();
@@ -76,6 +80,78 @@ void TestDarknetCfg::refusals()
     std::string error;
     QVERIFY(!analyse(cfg.toStdString(), &info, &error));
     QVERIFY2(QString::fromStdString(error).contains(reason), error.c_str());
+}
+
+void TestDarknetCfg::countsThatOverflow_data()
+{
+    QTest::addColumn<QString>("cfg");
+    QTest::addColumn<QString>("reason");
+    const QString net = "[net]\nwidth=1\nheight=1\nchannels=3\n\n";
+    const QString wide = "[convolutional]\nfilters=65536\nsize=1\n\n";
+    const QString huge = "[convolutional]\nfilters=65536\nsize=32768\n\n"; // 2^62 kernel floats
+    const QString head = "[yolo]\nmask=0\nanchors=10,14\nclasses=65531\nnum=1\n";
+    QTest::newRow("kernels of one convolution") << fixture::overflowing_cfg() << "overflow a 64-bit count";
+    QTest::newRow("sum over convolutions") << net + wide + huge + huge + head << "overflow a 64-bit count";
+    QTest::newRow("bytes of the weights file") << net + wide + huge + head << "weights overflow a 64-bit count";
+    QTest::newRow("reorg channels") << net + "[reorg]\nstride=2147483647\n\n" + head << "64-bit count";
+    QTest::newRow("region filters") << net + "[convolutional]\nfilters=1\n\n"
+                                           "[region]\nnum=2147483647\ncoords=2147483647\nclasses=2147483647\n"
+                                    << "needs 9223372030412324865 filters";
+    QTest::newRow("yolo filters") << net + "[convolutional]\nfilters=1\n\n"
+                                           "[yolo]\nmask=0\nclasses=2147483647\nnum=1\n"
+                                  << "needs 2147483652 filters";
+    // A route doubling a layer of 2^30 channels: refused by the working
+    // memory long before a channel count could overflow.
+    QTest::newRow("route channels") << net + "[convolutional]\nfilters=1073741824\n\n[route]\nlayers=-1,-1\n\n" + head
+                                    << "working memory budget";
+}
+
+void TestDarknetCfg::countsThatOverflow()
+{
+    QFETCH(QString, cfg);
+    QFETCH(QString, reason);
+    NetInfo info;
+    std::string error;
+    QVERIFY(!analyse(cfg.toStdString(), &info, &error));
+    QVERIFY2(QString::fromStdString(error).contains(reason), error.c_str());
+}
+
+void TestDarknetCfg::workingMemory()
+{
+    // The 52 x 52 fixture, layer by layer: input 52*52*3 = 8112; 52*52*4;
+    // pool to 26: 26*26*4, 26*26*8; pool to 13: 13*13*8, then 13*13 times 16,
+    // 8, 16 and 21 for the last convolution and again 21 for [yolo].
+    NetInfo info;
+    std::string error;
+    const QString cfg = fixture::nomued_det52_cfg(2);
+    QVERIFY2(analyse(cfg.toStdString(), &info, &error), error.c_str());
+    QCOMPARE(info.working_floats, 8112LL + 10816 + 2704 + 5408 + 1352 + 2704 + 1352 + 2704 + 3549 + 3549);
+
+    // The same network on 30000 x 30000 would need about 1.4 TB.
+    QString big = cfg;
+    big.replace("width=52", "width=30000").replace("height=52", "height=30000");
+    QVERIFY(!analyse(big.toStdString(), &info, &error));
+    QVERIFY2(QString::fromStdString(error).contains("working memory budget of 4096 MiB"), error.c_str());
+    QVERIFY2(QString::fromStdString(error).contains("30000 x 30000"), error.c_str());
+}
+
+void TestDarknetCfg::sectionLimit()
+{
+    // Sections that change nothing, added up to the limit and one beyond.
+    const QString cfg = fixture::nomued_det52_cfg(2);
+    NetInfo info;
+    std::string error;
+    QVERIFY(analyse(cfg.toStdString(), &info, &error));
+    const int sections = cfg.count("\n[");
+    QCOMPARE(sections + (cfg.startsWith('[') ? 1 : 0), 10);
+    for (int extra : {kMaxSections - 10, kMaxSections - 9}) {
+        QString padded = cfg;
+        padded.insert(padded.indexOf("[yolo]"), QString("[dropout]\nprobability=.1\n").repeated(extra));
+        const bool ok = analyse(padded.toStdString(), &info, &error);
+        QCOMPARE(ok, extra == kMaxSections - 10);
+        if (!ok)
+            QVERIFY2(QString::fromStdString(error).contains("more than 4096 sections"), error.c_str());
+    }
 }
 
 void TestDarknetCfg::threshLineInEveryDetectionSection()

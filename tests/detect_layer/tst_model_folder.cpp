@@ -2,6 +2,7 @@
 #include "fixture_model.h"
 #include "model_folder.h"
 #include "simplecrypt.h"
+#include "test_support.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -15,6 +16,8 @@ private slots:
     void names();
     void missingFiles_data();
     void missingFiles();
+    void refusedFiles_data();
+    void refusedFiles();
 };
 
 void TestModelFolder::protectedDescriptionDeciphers()
@@ -100,6 +103,52 @@ void TestModelFolder::missingFiles()
     QVERIFY(QFile::remove(dir.path() + "/" + missing));
     QVERIFY(!read_model_folder(dir.path(), &files, &error));
     QVERIFY2(error.contains(missing), qPrintable(error));
+}
+
+void TestModelFolder::refusedFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    for (const char* file : {"test.cfg", "train.weights", "obj.names"})
+        QTest::newRow(qPrintable(QString(file) + " is a FIFO")) << file << "fifo" << "is not a regular file";
+    QTest::newRow("obj.names links to /dev/zero") << "obj.names" << "zero" << "is not a regular file";
+    QTest::newRow("test.cfg over its limit") << "test.cfg" << "over" << "larger than the limit of 16 MiB";
+    QTest::newRow("obj.names over its limit") << "obj.names" << "over" << "larger than the limit of 16 MiB";
+    QTest::newRow("train.weights over its limit") << "train.weights" << "over" << "larger than the limit of 1 GiB";
+    QTest::newRow("too many names") << "obj.names" << "names" << "100001 names, more than the limit of 100000";
+}
+
+void TestModelFolder::refusedFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(fixture::write_model_folder(dir.path(), fixture::nomued_det52_cfg(2), fixture::small_boxes_weights(),
+                                        {"a", "b"}));
+    const QString path = dir.path() + "/" + file;
+    QVERIFY(QFile::remove(path));
+    if (kind == "fifo") {
+        QVERIFY(testsupport::makeFifo(path));
+    } else if (kind == "zero") {
+        QVERIFY(QFile::link("/dev/zero", path));
+    } else if (kind == "over") {
+        // A sparse file one byte beyond the limit: refused by its size, unread.
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        const qint64 limit = file == "train.weights" ? kMaxWeightsBytes
+                             : file == "obj.names"   ? kMaxNamesBytes
+                                                     : kMaxDescriptionBytes;
+        QVERIFY(f.resize(limit + 1));
+    } else if (kind == "names") {
+        QVERIFY(testsupport::writeFile(path, QByteArray("n\n").repeated(kMaxClassNames + 1)));
+    }
+    ModelFiles files;
+    QString error;
+    QVERIFY(!read_model_folder(dir.path(), &files, &error));
+    QVERIFY2(error.contains(file), qPrintable(error));
+    QVERIFY2(error.contains(reason), qPrintable(error));
 }
 
 QTEST_APPLESS_MAIN(TestModelFolder)

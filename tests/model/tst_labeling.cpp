@@ -295,6 +295,30 @@ private slots:
         QCOMPARE(lb->frames.size(), 3);
     }
 
+    void loadRefusesWhatIsNotARegularFile_data()
+    {
+        QTest::addColumn<QString>("target"); // what the .gt name links to; empty: a FIFO
+        QTest::newRow("FIFO") << QString();
+        QTest::newRow("link to /dev/zero") << "/dev/zero";
+    }
+
+    void loadRefusesWhatIsNotARegularFile()
+    {
+        // Loaded like a file that cannot be read, without waiting for a writer.
+        QFETCH(QString, target);
+        auto lb = fresh();
+        lb->classes = {"old"};
+        QTemporaryDir here;
+        const QString path = here.filePath("special.gt");
+        QVERIFY(target.isEmpty() ? testsupport::makeFifo(path) : QFile::link(target, path));
+        testsupport::StderrCapture err;
+        QVERIFY(!lb->load_gt(path));
+        const QString said = err.take();
+        QVERIFY2(said.contains(path + " is not a regular file"), qPrintable(said));
+        QVERIFY(lb->classes.empty());
+        QCOMPARE(lb->frames.size(), 3);
+    }
+
     void saveWritesEveryImage()
     {
         auto lb = fresh();

@@ -122,6 +122,7 @@ private slots:
     void exportTable();
     void failedCopiesKeepTheTarget();
     void linkTargetIsReplaced();
+    void onlyRegularSourcesAreCopied();
     void trainingDataFolder();
 
     void exportSlot();
@@ -253,6 +254,18 @@ void ModelExport::linkTargetIsReplaced()
     QVERIFY(!QFileInfo(D_ + "/obj.names").isSymLink());
     QCOMPARE(testsupport::readFile(D_ + "/obj.names"), QByteArray("a\nb\n"));
     QCOMPARE(testsupport::readFile(outside), QByteArray("precious"));
+}
+
+void ModelExport::onlyRegularSourcesAreCopied()
+{
+    // A FIFO would block the trainer and a link to /dev/zero would fill the
+    // disk: both are reported as not written, the regular file is exported.
+    QVERIFY(writeSources(L_, 2));
+    QVERIFY(testsupport::makeFifo(L_ + "/data/obj.names"));
+    QVERIFY(QFile::link("/dev/zero", L_ + "/data/backup/train.backup"));
+    QCOMPARE(export_model(L_, D_),
+             D_ + "/obj.names could not be written\n" + D_ + "/train.weights could not be written\n");
+    QCOMPARE(entries(D_), QStringList{"test.cfg"});
 }
 
 void ModelExport::trainingDataFolder()

@@ -122,9 +122,12 @@ private slots:
     void moveWhileViewNotShown_data();
     void moveWhileViewNotShown();
     void unreadableImage();
+    void imageRefusedBeforeDecoding_data();
+    void imageRefusedBeforeDecoding();
     void loadGroundTruth();
     void loadGroundTruthRefusesBrokenFile_data();
     void loadGroundTruthRefusesBrokenFile();
+    void loadGroundTruthRefusesFifo();
     void restoreRefillsPicker();
     void saveGroundTruthNames_data();
     void saveGroundTruthNames();
@@ -394,6 +397,40 @@ void Project::unreadableImage()
     QCOMPARE(d_->cur_image.size(), cv::Size(240, 320));
 }
 
+void Project::imageRefusedBeforeDecoding_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("FIFO put in after the listing") << "fifo" << "b.png is not a regular file";
+    QTest::newRow("link to /dev/zero put in after the listing") << "zero" << "b.png is not a regular file";
+    QTest::newRow("over the pixel limit") << "huge"
+                                          << "16385 x 16384 pixels, more than the limit of 268435456 pixels";
+}
+
+void Project::imageRefusedBeforeDecoding()
+{
+    // Each takes the unreadable-image path, without waiting or decoding.
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    const QString dir = makeFolder("refused_" + kind, {"a.png", "b.png"});
+    d_->loadPrjoject(dir);
+    const QString b = dir + "/b.png";
+    QVERIFY(QFile::remove(b));
+    if (kind == "fifo")
+        QVERIFY(testsupport::makeFifo(b));
+    else if (kind == "zero")
+        QVERIFY(QFile::link("/dev/zero", b));
+    else // about 40 KB; decoded, 805 MB
+        QVERIFY(testsupport::writeFile(b, testsupport::blankPng(16385, 16384)));
+    testsupport::StderrCapture err;
+    d_->ui->horizontalSlider_frame->setValue(2);
+    const QString said = err.take();
+    QCOMPARE(d_->ui->label_img_name->text(), QString("Image error : b.png"));
+    QCOMPARE(d_->cur_image.size(), cv::Size(240, 320));
+    QCOMPARE(cv::countNonZero(d_->cur_image.reshape(1)), 0);
+    QVERIFY2(said.contains("[Varnex] : cannot read image: ") && said.contains(reason), qPrintable(said));
+}
+
 void Project::loadGroundTruth()
 {
     const QString dir = makeFolder("gt", {"a.png", "b.png", "c.png"});
@@ -447,6 +484,24 @@ void Project::loadGroundTruthRefusesBrokenFile()
     QCOMPARE(int(d_->labeling.frames.value("a.png").size()), 2);
     QCOMPARE(d_->labeling.classes, (std::vector<QString>{"car", "person"}));
     QCOMPARE(pickerRows(d_->label_dialog), (QStringList{"0:car", "1:person"}));
+    QCOMPARE(d_->gt_path, good);
+}
+
+void Project::loadGroundTruthRefusesFifo()
+{
+    // Refused with its reason, not waited on; the labels stay as they were.
+    const QString dir = makeFolder("gtfifo", {"a.png", "b.png"});
+    const QString good = makeGt(dir, false);
+    d_->loadPrjoject(dir);
+    chooseInFileDialog(good);
+    d_->ui->pushButton_LoadGT->click();
+    const QString fifo = dir + "/fifo.gt";
+    QVERIFY(testsupport::makeFifo(fifo));
+    QString text;
+    chooseInFileDialog(fifo, [&text] { answerBox(QMessageBox::Ok, &text); });
+    d_->ui->pushButton_LoadGT->click();
+    QCOMPARE(text, "Cannot read ground truth: " + fifo + "\n" + fifo + " is not a regular file");
+    QCOMPARE(d_->labeling.classes, (std::vector<QString>{"car", "person"}));
     QCOMPARE(d_->gt_path, good);
 }
 

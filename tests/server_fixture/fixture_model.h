@@ -53,6 +53,11 @@ QString protected_form(const QString& text_with_markers);
 bool write_model_folder(const QString& dir, const QString& cfg, const QByteArray& weights,
                         const QStringList& names);
 
+// A description whose counts overflow 64 bits: its second convolution has
+// 65536 filters of size 65536 on 65536 channels, 2^64 kernel floats. Counted
+// with wrapping arithmetic it needs 327680 floats (1310740 bytes of weights).
+QString overflowing_cfg();
+
 // A standard V4-tiny layout (21 convolutions, two [yolo] heads) at `size`.
 QString v4_tiny_cfg(int classes, int size = 416);
 

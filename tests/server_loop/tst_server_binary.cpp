@@ -33,11 +33,15 @@ private slots:
     void testBeforeAnyUpdate();
     void ignoredCommands_data();
     void ignoredCommands();
+    void commandNotARegularFile_data();
+    void commandNotARegularFile();
+    void oversizedCommandIsNotRun();
     void updateErrors_data();
     void updateErrors();
     void injectionInFolderNameCreatesNothing();
     void updateThenTest();
     void textEndsAtNul();
+    void defaultImageIsAFifo();
     void updateWithoutWeightsKeepsModel();
     void narrowImageThenNextCommand();
     void exitEndsWithZero();
@@ -53,6 +57,7 @@ private:
     testsupport::ExchangeFileGuard* guard_ = nullptr;
     QProcess server_;
     QByteArray out_;
+    QByteArray err_;
     QString small_;
     QJsonObject last_line_;
 };
@@ -72,6 +77,7 @@ void TestServerBinary::initTestCase()
     server_.setProcessEnvironment(env);
     server_.setProcessChannelMode(QProcess::SeparateChannels);
     connect(&server_, &QProcess::readyReadStandardOutput, this, [this] { out_ += server_.readAllStandardOutput(); });
+    connect(&server_, &QProcess::readyReadStandardError, this, [this] { err_ += server_.readAllStandardError(); });
     server_.start(SARVIK_SERVER_BIN, QStringList());
     QVERIFY(server_.waitForStarted(10000));
 }
@@ -89,6 +95,7 @@ QStringList TestServerBinary::send(const QByteArray& bytes, const QString& last)
 {
     QFile::remove(kMarker);
     out_.clear();
+    err_.clear();
     const QString staging = "/tmp/.sarvik_test.cmd.client";
     if (!testsupport::writeFile(staging, bytes) || std::rename(qPrintable(staging), qPrintable(kCmd)) != 0)
         return {"cannot write the command"};
@@ -166,6 +173,41 @@ void TestServerBinary::ignoredCommands()
     QCOMPARE(server_.state(), QProcess::Running);
 }
 
+void TestServerBinary::commandNotARegularFile_data()
+{
+    QTest::addColumn<QString>("target"); // what the command file name links to; empty: a FIFO
+    QTest::newRow("FIFO") << QString();
+    QTest::newRow("link to /dev/zero") << "/dev/zero";
+}
+
+void TestServerBinary::commandNotARegularFile()
+{
+    // It counts as a command file that cannot be opened: it stays, no marker
+    // is written, and the server goes on serving.
+    QFETCH(QString, target);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(kCmd), 10000); // the start-up's removal is over
+    QFile::remove(kMarker);
+    QVERIFY(target.isEmpty() ? testsupport::makeFifo(kCmd) : QFile::link(target, kCmd));
+    QTest::qWait(1200); // more than two ticks
+    QCOMPARE(server_.state(), QProcess::Running);
+    QVERIFY(QFileInfo(kCmd).exists());
+    QVERIFY(!QFile::exists(kMarker));
+    // The client's next command replaces it and is answered.
+    QCOMPARE(send("update,/no/such", "update_error"), (QStringList{"update_start", "update_error"}));
+    QVERIFY(!QFile::exists(kCmd));
+}
+
+void TestServerBinary::oversizedCommandIsNotRun()
+{
+    // A valid command once the line breaks are gone, but beyond the limit: it
+    // is answered like an unknown command, and the reason names the limit.
+    const QByteArray padded = "test," + image(640, 480).toUtf8() + QByteArray(64 * 1024, '\n');
+    QCOMPARE(send(padded), QStringList());
+    QVERIFY(!QFile::exists(kCmd));
+    QTRY_VERIFY2_WITH_TIMEOUT(err_.contains("larger than the limit of 64 KiB"), err_.constData(), 5000);
+    QCOMPARE(send("update,/no/such", "update_error"), (QStringList{"update_start", "update_error"}));
+}
+
 void TestServerBinary::updateErrors_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -220,6 +262,16 @@ void TestServerBinary::textEndsAtNul()
     QVERIFY(cv::imwrite("/tmp/sarvik_img_test.png", cv::Mat(200, 300, CV_8UC3, cv::Scalar(1, 2, 3))));
     QCOMPARE(send(QByteArray("test\0,/nonexistent.png", 22), "test_end"), (QStringList{"test_start", "test_end"}));
     QCOMPARE(logLine().value("result").toObject().value("im_h").toInt(), 405);
+}
+
+void TestServerBinary::defaultImageIsAFifo()
+{
+    QFile::remove("/tmp/sarvik_img_test.png");
+    QVERIFY(testsupport::makeFifo("/tmp/sarvik_img_test.png"));
+    QCOMPARE(send("test", "test_error"), (QStringList{"test_start", "test_error"}));
+    QTRY_VERIFY2_WITH_TIMEOUT(err_.contains("/tmp/sarvik_img_test.png is not a regular file"), err_.constData(), 5000);
+    QCOMPARE(send("test," + image(640, 480).toUtf8(), "test_end"), (QStringList{"test_start", "test_end"}));
+    QFile::remove("/tmp/sarvik_img_test.png");
 }
 
 void TestServerBinary::updateWithoutWeightsKeepsModel()

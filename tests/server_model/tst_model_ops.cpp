@@ -34,6 +34,8 @@ private slots:
     void failedReloadLeavesNoModel();
     void badImages_data();
     void badImages();
+    void badModelFolders_data();
+    void badModelFolders();
     void injectionInFolderNameRunsNothing();
     void unloadClearsShownConfigWithoutDeadlock();
 
@@ -236,14 +238,18 @@ void TestModelOps::failedReloadLeavesNoModel()
 void TestModelOps::badImages_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("missing") << "missing";
-    QTest::newRow("not an image") << "text";
-    QTest::newRow("1000 x 1") << "narrow";
+    QTest::addColumn<QString>("reason"); // on standard error
+    QTest::newRow("missing") << "missing" << "does not exist";
+    QTest::newRow("not an image") << "text" << "not an image whose size can be read";
+    QTest::newRow("1000 x 1") << "narrow" << "too narrow";
+    QTest::newRow("FIFO") << "fifo" << "not a regular file";
+    QTest::newRow("over the pixel limit") << "huge" << "16385 x 16384 pixels, more than the limit of 268435456";
 }
 
 void TestModelOps::badImages()
 {
     QFETCH(QString, kind);
+    QFETCH(QString, reason);
     run([&] { dlg_->update_model(small_); });
     QString path = root_.path() + "/nothing.png";
     if (kind == "text") {
@@ -251,14 +257,74 @@ void TestModelOps::badImages()
         testsupport::writeFile(path, "not a picture");
     } else if (kind == "narrow") {
         path = image(1000, 1);
+    } else if (kind == "fifo") {
+        path = root_.path() + "/fifo.png";
+        QVERIFY(testsupport::makeFifo(path));
+    } else if (kind == "huge") {
+        // A valid PNG of about 40 KB that decodes to 805 MB.
+        path = root_.path() + "/huge.png";
+        QVERIFY(testsupport::writeFile(path, testsupport::blankPng(16385, 16384)));
     }
     // An earlier result image stays after an error.
     testsupport::writeFile("/tmp/sarvik_result.png", "earlier");
+    testsupport::StderrCapture err;
     QCOMPARE(states(run([&] { dlg_->test_model(path); })), (QStringList{"test_start", "test_error"}));
+    const QString said = err.take();
+    QVERIFY2(said.contains(reason), qPrintable(said));
     QCOMPARE(testsupport::readFile("/tmp/sarvik_result.png"), QByteArray("earlier"));
     // And the next detection still works, replacing it.
     QCOMPARE(states(run([&] { dlg_->test_model(image(300, 200)); })), (QStringList{"test_start", "test_end"}));
     QCOMPARE(cv::imread("/tmp/sarvik_result.png").size(), cv::Size(608, 405));
+}
+
+void TestModelOps::badModelFolders_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason"); // on standard error
+    QTest::newRow("train.weights is a FIFO") << "weights fifo" << "train.weights is not a regular file";
+    QTest::newRow("test.cfg is a FIFO") << "cfg fifo" << "test.cfg is not a regular file";
+    QTest::newRow("obj.names links to /dev/zero") << "names zero" << "obj.names is not a regular file";
+    QTest::newRow("test.cfg over its limit") << "cfg over" << "larger than the limit of 16 MiB";
+    QTest::newRow("30000 x 30000 input") << "input" << "working memory budget of 4096 MiB";
+    QTest::newRow("weights count overflows") << "overflow" << "overflow a 64-bit count";
+}
+
+void TestModelOps::badModelFolders()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QString cfg = fixture::nomued_det52_cfg(2);
+    QByteArray weights = fixture::small_boxes_weights();
+    if (kind == "input")
+        cfg.replace("width=52", "width=30000").replace("height=52", "height=30000");
+    if (kind == "overflow") {
+        // Counted with wrapping arithmetic, these weights have the right size.
+        cfg = fixture::overflowing_cfg();
+        weights = QByteArray(20 + 4 * 327680, '\0');
+    }
+    QVERIFY(fixture::write_model_folder(dir.path(), cfg, weights, {"cat", "dog"}));
+    auto replace = [&](const QString& file, const std::function<bool(const QString&)>& make) {
+        const QString path = dir.path() + "/" + file;
+        return QFile::remove(path) && make(path);
+    };
+    if (kind == "weights fifo")
+        QVERIFY(replace("train.weights", testsupport::makeFifo));
+    else if (kind == "cfg fifo")
+        QVERIFY(replace("test.cfg", testsupport::makeFifo));
+    else if (kind == "names zero")
+        QVERIFY(replace("obj.names", [](const QString& p) { return QFile::link("/dev/zero", p); }));
+    else if (kind == "cfg over")
+        QVERIFY(testsupport::writeFile(dir.path() + "/test.cfg", cfg.toUtf8() + QByteArray(16 << 20, '#')));
+
+    testsupport::StderrCapture err;
+    const auto lines = run([&] { dlg_->update_model(dir.path()); });
+    const QString said = err.take();
+    QCOMPARE(states(lines), (QStringList{"update_start", "update_end"}));
+    QCOMPARE(lines.last().value("load_model").toBool(), false);
+    QVERIFY2(said.contains(reason), qPrintable(said));
+    // The next update is served as ever.
+    QCOMPARE(run([&] { dlg_->update_model(small_); }).last().value("load_model").toBool(), true);
 }
 
 void TestModelOps::injectionInFolderNameRunsNothing()

@@ -20,6 +20,7 @@
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <memory>
@@ -209,6 +210,56 @@ QByteArray readFile(const QString& path)
     if (!f.open(QIODevice::ReadOnly))
         return QByteArray();
     return f.readAll();
+}
+
+namespace {
+
+quint32 crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : bytes) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void appendBigEndian(QByteArray* out, quint32 v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out->append(static_cast<char>((v >> shift) & 0xFF));
+}
+
+void appendChunk(QByteArray* out, const char* type, const QByteArray& data)
+{
+    appendBigEndian(out, static_cast<quint32>(data.size()));
+    const QByteArray typed = QByteArray(type) + data;
+    out->append(typed);
+    appendBigEndian(out, crc32(typed));
+}
+
+} // namespace
+
+QByteArray blankPng(int width, int height)
+{
+    QByteArray header;
+    appendBigEndian(&header, static_cast<quint32>(width));
+    appendBigEndian(&header, static_cast<quint32>(height));
+    header.append("\x01\x00\x00\x00\x00", 5); // 1-bit grey, deflate, no filter, no interlace
+    // Every row: filter byte 0, then the packed pixels, all 0.
+    const QByteArray rows(static_cast<int>(qint64(height) * (1 + (width + 7) / 8)), '\0');
+    const QByteArray zlib = qCompress(rows, 9).mid(4); // without Qt's length prefix
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    appendChunk(&png, "IHDR", header);
+    appendChunk(&png, "IDAT", zlib);
+    appendChunk(&png, "IEND", QByteArray());
+    return png;
+}
+
+bool makeFifo(const QString& path)
+{
+    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
 }
 
 bool writeFile(const QString& path, const QByteArray& content)

@@ -118,6 +118,14 @@ QByteArray readFile(const QString& path);
 // Writes a whole file, creating its folder; false on failure.
 bool writeFile(const QString& path, const QByteArray& content);
 
+// A valid PNG of width x height pixels, all black, in 1-bit grey: a few
+// hundred KB even for hundreds of megapixels, which a decoder still turns
+// into the full image.
+QByteArray blankPng(int width, int height);
+
+// Creates a FIFO named `path`; false on failure.
+bool makeFifo(const QString& path);
+
 // Writes "lsb_release" and "cat" into `binDir` as scripts that print nothing
 // and succeed, so that a dialog's board probe (with `binDir` first in PATH)
 // answers at once like an x86 desktop. False when a script cannot be written.

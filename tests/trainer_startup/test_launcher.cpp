@@ -51,6 +51,8 @@ private slots:
     void words();
     void stateFileFields_data();
     void stateFileFields();
+    void stateFileRefused_data();
+    void stateFileRefused();
     void showPlacement_data();
     void showPlacement();
 
@@ -155,6 +157,51 @@ void Launcher::stateFileFields()
     nomu_pelto_varnex_main_window w(a.argc(), a.argv());
     QCOMPARE(w.ui->lineEdit_img_dir->text(), imgDir);
     QCOMPARE(w.ui->lineEdit_gen_dir->text(), genDir);
+    QCOMPARE(w.close_at_once, closeAtOnce);
+    QCOMPARE(w.dialog->ui->comboBox_model->currentText(), model);
+    delete w.dialog;
+}
+
+void Launcher::stateFileRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message"); // a pattern; empty: none expected
+    QTest::addColumn<bool>("closeAtOnce"); // "gen" ran
+    QTest::addColumn<QString>("model");
+
+    // Not a regular file: read as an unreadable state file, so "gen" runs on
+    // the defaults; nothing waits for a writer.
+    QTest::newRow("FIFO") << "fifo" << "varnex.json is not a regular file" << true << "V4-tiny";
+    QTest::newRow("link to /dev/zero") << "zero" << "varnex.json is not a regular file" << true << "V4-tiny";
+    // Beyond the size limit: as broken as one that does not parse.
+    QTest::newRow("one byte over the limit") << "over" << "larger than the limit of 1 MiB" << false << "V4-tiny";
+    QTest::newRow("exactly the limit") << "limit" << QString() << true << "V7";
+}
+
+void Launcher::stateFileRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    QFETCH(bool, closeAtOnce);
+    QFETCH(QString, model);
+
+    testsupport::ExchangeFileGuard guard(kExchange);
+    const QString state = "/tmp/varnex.json";
+    if (kind == "fifo") {
+        QVERIFY(testsupport::makeFifo(state));
+    } else if (kind == "zero") {
+        QVERIFY(QFile::link("/dev/zero", state));
+    } else {
+        // A valid object, padded with blanks to the limit or one beyond.
+        QByteArray text = R"({"cmb_model":"V7"})";
+        const qint64 size = nomu_pelto_varnex_main_window::kMaxStateFileBytes + (kind == "over" ? 1 : 0);
+        text += QByteArray(static_cast<int>(size - text.size()), ' ');
+        QVERIFY(testsupport::writeFile(state, text));
+    }
+    if (!message.isEmpty())
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QRegularExpression::escape(message)));
+    Args a({"gen"});
+    nomu_pelto_varnex_main_window w(a.argc(), a.argv());
     QCOMPARE(w.close_at_once, closeAtOnce);
     QCOMPARE(w.dialog->ui->comboBox_model->currentText(), model);
     delete w.dialog;

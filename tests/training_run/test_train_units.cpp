@@ -2,6 +2,7 @@
 // console limit, the elapsed text and status line, the start-weights table,
 // the command line, and what the train operation reads from a training folder.
 
+#include "network_description.h"
 #include "progress_parser.h"
 #include "simplecrypt.h"
 #include "test_support.h"
@@ -31,6 +32,7 @@ private slots:
     void classCount_data();
     void classCount();
     void modelText();
+    void trainingFolderTextRefused();
     void protectedDescription();
 };
 
@@ -237,6 +239,25 @@ void TrainUnits::modelText()
     QVERIFY(testsupport::writeFile(dir.filePath("data/version"), "KVTRDet-128 : 3 class"));
     QCOMPARE(read_model_text(dir.path()), QString("KVTRDet-128 : 3 class"));
     QCOMPARE(read_model_text(dir.path() + "/"), QString("KVTRDet-128 : 3 class"));
+}
+
+void TrainUnits::trainingFolderTextRefused()
+{
+    // Read as missing, with the reason on stderr, never waited on.
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath("data")));
+    QVERIFY(testsupport::makeFifo(dir.filePath("data/version")));
+    QVERIFY(QFile::link("/dev/zero", dir.filePath("classes.data")));
+    const QString big = dir.filePath("train.cfg");
+    QVERIFY(testsupport::writeFile(big, QByteArray(kMaxTextFileBytes + 1, '#')));
+    testsupport::StderrCapture err;
+    QCOMPARE(read_model_text(dir.path()), QString("V3"));
+    QCOMPARE(read_class_count(dir.filePath("classes.data")), -1);
+    QVERIFY(read_text_file(big).isNull());
+    const QString said = err.take();
+    QVERIFY2(said.contains(dir.filePath("data/version") + " is not a regular file"), qPrintable(said));
+    QVERIFY2(said.contains(dir.filePath("classes.data") + " is not a regular file"), qPrintable(said));
+    QVERIFY2(said.contains(big + " is larger than the limit of 16 MiB"), qPrintable(said));
 }
 
 void TrainUnits::protectedDescription()
