@@ -16,8 +16,6 @@ private slots:
     void v4TinyMatchesDarknetsFileSize();
     void refusals_data();
     void refusals();
-    void countsThatOverflow_data();
-    void countsThatOverflow();
     void workingMemory();
     void sectionLimit();
     void threshLineInEveryDetectionSection();
@@ -70,22 +68,8 @@ void TestDarknetCfg::refusals_data()
                                  << "does not exist";
     QTest::newRow("malformed number") << QString(good).replace("filters=16", "filters=1x6") << "malformed";
     QTest::newRow("groups not dividing") << QString(good).replace("filters=4\n", "filters=4\ngroups=2\n") << "groups";
-}
 
-void TestDarknetCfg::refusals()
-{
-    QFETCH(QString, cfg);
-    QFETCH(QString, reason);
-    NetInfo info;
-    std::string error;
-    QVERIFY(!analyse(cfg.toStdString(), &info, &error));
-    QVERIFY2(QString::fromStdString(error).contains(reason), error.c_str());
-}
-
-void TestDarknetCfg::countsThatOverflow_data()
-{
-    QTest::addColumn<QString>("cfg");
-    QTest::addColumn<QString>("reason");
+    // Counts that overflow 32 or 64 bits.
     const QString net = "[net]\nwidth=1\nheight=1\nchannels=3\n\n";
     const QString wide = "[convolutional]\nfilters=65536\nsize=1\n\n";
     const QString huge = "[convolutional]\nfilters=65536\nsize=32768\n\n"; // 2^62 kernel floats
@@ -106,7 +90,7 @@ void TestDarknetCfg::countsThatOverflow_data()
                                     << "working memory budget";
 }
 
-void TestDarknetCfg::countsThatOverflow()
+void TestDarknetCfg::refusals()
 {
     QFETCH(QString, cfg);
     QFETCH(QString, reason);
