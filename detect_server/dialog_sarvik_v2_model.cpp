@@ -131,7 +131,6 @@ void DialogSarvik_v2::test_model(QString image)
         // The earlier image goes first: a failed write must not leave it
         // behind this test's "test_end".
         QFile::remove(sarvik_paths::kResultImage);
-        QString why;
         if (!write_image_file(sarvik_paths::kResultImage, img, kExchangeFile, &why))
             note("test_model", qPrintable("cannot write /tmp/sarvik_result.png: " + why));
     } catch (const std::exception& e) {
