@@ -119,6 +119,8 @@ DialogVarnex::~DialogVarnex()
 {
     if (train_process.state() == QProcess::Running)
         train_process.terminate();
+    // The holder only; its dialog is a child widget and goes with this one.
+    delete dataset_generator;
     delete ui;
 }
 
