@@ -127,7 +127,14 @@ DialogVarnex::~DialogVarnex()
 void DialogVarnex::show_log(QString text)
 {
     print_line(text);
-    status_line::replace_file(kStatusLogPath, status_line::shell_quote_removed(text));
+    // One stderr line when the status file stops being writable (a full
+    // /tmp), not one for every progress step after it.
+    static bool last_write_failed = false;
+    QString why;
+    const bool written = status_line::replace_file(kStatusLogPath, status_line::shell_quote_removed(text), &why);
+    if (!written && !last_write_failed)
+        std::fprintf(stderr, "show_log: cannot write %s: %s\n", kStatusLogPath, qPrintable(why));
+    last_write_failed = !written;
 }
 
 // SIGTERM first; a training that has not ended after 10 s is killed. The

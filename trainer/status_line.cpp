@@ -2,6 +2,8 @@
 
 #include "atomic_file.h"
 
+#include <QFile>
+
 namespace status_line {
 
 QByteArray shell_quote_removed(const QString& text)
@@ -24,11 +26,15 @@ QByteArray shell_quote_removed(const QString& text)
     return out;
 }
 
-bool replace_file(const QString& path, const QByteArray& line)
+bool replace_file(const QString& path, const QByteArray& line, QString* why)
 {
     QByteArray bytes = line;
     bytes.append('\n');
-    return write_file_atomically(path, bytes);
+    if (write_file_atomically(path, bytes, kExchangeFile, why))
+        return true;
+    // Removing the name never touches what a symbolic link there points to.
+    QFile::remove(path);
+    return false;
 }
 
 } // namespace status_line

@@ -19,8 +19,10 @@ QByteArray shell_quote_removed(const QString& text);
 // in the same folder, which is then renamed over the target, so the file is
 // always either the previous line or the new one. A symbolic link at `path` is
 // replaced, never written through. The file is readable by everyone (as a
-// shell redirection under the usual umask would leave it). Returns false when
-// the line could not be written; the previous file then stays.
-bool replace_file(const QString& path, const QByteArray& line);
+// shell redirection under the usual umask would leave it). Returns false, with
+// the reason in *why when given, when the line could not be written; the
+// previous line is then removed too, since a reader would take it for the
+// current state.
+bool replace_file(const QString& path, const QByteArray& line, QString* why = nullptr);
 
 } // namespace status_line

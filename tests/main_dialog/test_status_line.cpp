@@ -32,6 +32,7 @@ private slots:
     void showLog();
     void showLogRunsNothing();
     void showLogReplacesALink();
+    void failedWriteLeavesNoStaleLine();
 
 private:
     QTemporaryDir home_;
@@ -130,6 +131,35 @@ void StatusLine::showLogReplacesALink()
     QCOMPARE(testsupport::readFile(victim), QByteArray("keep me\n"));
     QVERIFY(!QFileInfo(kLog).isSymLink());
     QCOMPARE(testsupport::readFile(kLog), QByteArray("{ \"n\" : 1 }\n"));
+}
+
+// A /tmp that takes no more bytes: the earlier line would read as the current
+// state, so it goes; stderr says why once, and the next write that fits is
+// there again.
+void StatusLine::failedWriteLeavesNoStaleLine()
+{
+    testsupport::ExchangeFileGuard guard({kLog});
+    testsupport::StdoutCapture out;
+    testsupport::StderrCapture err;
+    d_->show_log(R"({ \"gen_progress\" : 10 })");
+    QCOMPARE(testsupport::readFile(kLog), QByteArray("{ \"gen_progress\" : 10 }\n"));
+    {
+        // The limit holds for the captured output too: the stderr line fits
+        // under it, the long status lines do not.
+        const QString pad(300, QLatin1Char('x'));
+        testsupport::FileSizeLimit limit(200);
+        QVERIFY(limit.isActive());
+        d_->show_log(R"({ \"gen_progress\" : 20, \"pad\" : \")" + pad + R"(\" })");
+        QVERIFY(!QFileInfo::exists(kLog));
+        d_->show_log(R"({ \"gen_progress\" : 30, \"pad\" : \")" + pad + R"(\" })");
+        QVERIFY(!QFileInfo::exists(kLog));
+    }
+    d_->show_log(R"({ \"gen_progress\" : 40 })");
+    out.finish();
+    const QByteArray said = err.finish();
+    QCOMPARE(testsupport::readFile(kLog), QByteArray("{ \"gen_progress\" : 40 }\n"));
+    QCOMPARE(said.count("show_log: cannot write /tmp/varnex.log: "), 1);
+    QCOMPARE(said.count('\n'), 1);
 }
 
 QTEST_MAIN(StatusLine)
