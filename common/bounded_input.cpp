@@ -70,6 +70,12 @@ int open_regular(const QString& path, struct stat* st, ReadStatus* status, QStri
 
 ReadStatus read_regular_file(const QString& path, qint64 limit, QByteArray* bytes, QString* error)
 {
+    return read_regular_file(path, limit, bytes, error, nullptr);
+}
+
+ReadStatus read_regular_file(const QString& path, qint64 limit, QByteArray* bytes, QString* error,
+                             const std::function<bool(qint64 size, QString* error)>& size_ok)
+{
     bytes->clear();
     limit = qBound<qint64>(0, limit, kMaxLimit);
     struct stat st;
@@ -81,6 +87,10 @@ ReadStatus read_regular_file(const QString& path, qint64 limit, QByteArray* byte
         ::close(fd);
         *error = too_large(path, limit);
         return ReadStatus::TooLarge;
+    }
+    if (size_ok && !size_ok(static_cast<qint64>(st.st_size), error)) {
+        ::close(fd);
+        return ReadStatus::Refused;
     }
     // The size may still change while it is read: one byte beyond the limit
     // is asked for, so that a file grown past it is seen.

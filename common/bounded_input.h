@@ -11,6 +11,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 class QFile;
 
 namespace bounded_input {
@@ -30,6 +32,11 @@ constexpr qint64 kMaxLimit = qint64(1) << 30;
 // Anything but Ok leaves *bytes empty and puts the reason, naming the path
 // (and the limit for TooLarge), into *error.
 ReadStatus read_regular_file(const QString& path, qint64 limit, QByteArray* bytes, QString* error);
+
+// The same, with `size_ok` asked about the size of the opened file before a
+// byte is read: false (with the reason in *error) refuses the file unread.
+ReadStatus read_regular_file(const QString& path, qint64 limit, QByteArray* bytes, QString* error,
+                             const std::function<bool(qint64 size, QString* error)>& size_ok);
 
 // Opens `path` read-only into `file` (which then owns the descriptor) when it
 // is a regular file; otherwise false with the reason in *error. For readers

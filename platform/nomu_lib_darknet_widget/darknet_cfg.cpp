@@ -126,11 +126,28 @@ struct Shape {
     long long w = 0, h = 0, c = 0;
 };
 
-// The output side of a convolution or a pool, as darknet computes it; at
-// least 1, since a side that vanishes is refused by the network builder anyway.
+// The output side of a convolution or a max pool whose window fits in its
+// padded input (in + padding >= size), as darknet and OpenCV compute it.
 long long out_side(long long in, long long padding, long long size, long long stride)
 {
-    return std::max(1LL, (in + padding - size) / stride + 1);
+    return (in + padding - size) / stride + 1;
+}
+
+// The count of numbers in a comma-separated list, or -1 when one is not a
+// number.
+long long number_count(const std::string& v)
+{
+    long long n = 0;
+    std::string item;
+    std::istringstream in(v);
+    while (std::getline(in, item, ',')) {
+        char* end = nullptr;
+        std::strtod(item.c_str(), &end);
+        if (item.empty() || end != item.c_str() + item.size())
+            return -1;
+        ++n;
+    }
+    return n;
 }
 
 } // namespace
@@ -159,6 +176,8 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
         return fail(error, "[net] holds a malformed width, height or channels");
     if (info->width <= 0 || info->height <= 0)
         return fail(error, "[net] needs a positive width and height");
+    if (info->width > kMaxSide || info->height > kMaxSide)
+        return fail(error, "[net] width and height may be at most " + std::to_string(kMaxSide));
     if (info->channels != 3)
         return fail(error, "[net] channels must be 3 (colour images)");
 
@@ -194,27 +213,53 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
             *shape = outputs[static_cast<size_t>(j)];
             return true;
         };
-        // A stride given as stride, or per direction as stride_x and stride_y.
-        auto strides = [&](int fallback, int* sx, int* sy) {
-            int stride = fallback;
-            return int_key(s, "stride", fallback, &stride) && int_key(s, "stride_x", stride, sx) &&
-                   int_key(s, "stride_y", stride, sy);
+        // OpenCV reads "stride" alone: stride_x and stride_y may only repeat it.
+        auto plain_strides = [&](int stride) {
+            int sx = 0, sy = 0;
+            return int_key(s, "stride_x", stride, &sx) && int_key(s, "stride_y", stride, &sy) && sx == stride &&
+                   sy == stride;
+        };
+        // A window and stride within kMaxWindow, a padding from 0 to the
+        // window, the window within the input padded on `sides` sides.
+        auto window_fits = [&](int size, int stride, int padding, int sides) {
+            if (size > kMaxWindow || stride > kMaxWindow)
+                return fail(error, where(s) + ": size=" + std::to_string(size) + " and stride=" +
+                                       std::to_string(stride) + " may be at most " + std::to_string(kMaxWindow));
+            if (padding < 0 || padding > size)
+                return fail(error, where(s) + ": padding=" + std::to_string(padding) +
+                                       " is not between 0 and size=" + std::to_string(size));
+            const long long padded = static_cast<long long>(sides) * padding;
+            if (in.w + padded < size || in.h + padded < size)
+                return fail(error, where(s) + ": size=" + std::to_string(size) + " is larger than its input of " +
+                                       std::to_string(in.w) + " x " + std::to_string(in.h) + " with padding=" +
+                                       std::to_string(padding));
+            return true;
         };
 
         if (s.type == "convolutional") {
             ConvLayer conv;
             conv.line = s.line;
             conv.in_channels = static_cast<int>(in.c);
-            int bn = 0, sx = 1, sy = 1, pad = 0, padding = 0;
+            int bn = 0, stride = 1, pad = 0, padding = 0, dilation = 1;
             if (!int_key(s, "filters", 1, &conv.filters) || !int_key(s, "size", 1, &conv.size) ||
                 !int_key(s, "groups", 1, &conv.groups) || !int_key(s, "batch_normalize", 0, &bn) ||
-                !strides(1, &sx, &sy) || !int_key(s, "pad", 0, &pad) || !int_key(s, "padding", 0, &padding))
+                !int_key(s, "stride", 1, &stride) || !int_key(s, "pad", 0, &pad) ||
+                !int_key(s, "padding", 0, &padding) || !int_key(s, "dilation", 1, &dilation))
                 return fail(error, where(s) + " holds a malformed number");
             conv.batch_normalize = bn != 0;
             if (conv.filters <= 0 || conv.size <= 0 || conv.groups <= 0)
                 return fail(error, where(s) + " needs positive filters, size and groups");
-            if (sx <= 0 || sy <= 0)
+            if (stride <= 0)
                 return fail(error, where(s) + " needs a positive stride");
+            if (!plain_strides(stride))
+                return fail(error, where(s) + ": stride_x and stride_y other than stride are not supported");
+            if (dilation != 1)
+                return fail(error, where(s) + ": dilation is not supported");
+            if (pad != 0)
+                padding = conv.size / 2;
+            // Each side gets the padding.
+            if (!window_fits(conv.size, stride, padding, 2))
+                return false;
             if (in.c % conv.groups != 0 || conv.filters % conv.groups != 0)
                 return fail(error, where(s) + ": groups=" + std::to_string(conv.groups) +
                                        " does not divide its channels");
@@ -222,9 +267,7 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
             if (floats < 0 || !add(info->weight_floats, floats, &info->weight_floats))
                 return fail(error, where(s) + ": its weights overflow a 64-bit count");
             info->convs.push_back(conv);
-            if (pad != 0)
-                padding = conv.size / 2;
-            out = {out_side(in.w, 2LL * padding, conv.size, sx), out_side(in.h, 2LL * padding, conv.size, sy),
+            out = {out_side(in.w, 2LL * padding, conv.size, stride), out_side(in.h, 2LL * padding, conv.size, stride),
                    conv.filters};
         } else if (s.type == "route") {
             auto it = s.keys.find("layers");
@@ -262,7 +305,11 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
             int stride = 2;
             if (!int_key(s, "stride", 2, &stride) || stride <= 0)
                 return fail(error, where(s) + " holds an unusable stride");
-            out = {std::max(1LL, in.w / stride), std::max(1LL, in.h / stride), 0};
+            // OpenCV refuses a stride that does not divide both sides.
+            if (in.w % stride != 0 || in.h % stride != 0)
+                return fail(error, where(s) + ": stride=" + std::to_string(stride) + " does not divide its input of " +
+                                       std::to_string(in.w) + " x " + std::to_string(in.h));
+            out = {in.w / stride, in.h / stride, 0};
             if (!mul(in.c, stride, &out.c) || !mul(out.c, stride, &out.c))
                 return fail(error, where(s) + " gives more channels than a 64-bit count takes");
         } else if (s.type == "scale_channels" || s.type == "sam") {
@@ -272,37 +319,51 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
             if (from == s.keys.end() || !int_list(from->second, &refs) || refs.size() != 1 ||
                 !layer(refs[0], &shape))
                 return fail(error, where(s) + " needs from= naming an earlier layer");
+            // OpenCV scales the earlier layer: its output has that layer's sides.
+            if (s.type == "scale_channels") {
+                if (shape.c != in.c)
+                    return fail(error, where(s) + " scales " + std::to_string(shape.c) + " channels by " +
+                                           std::to_string(in.c));
+                out = shape;
+            }
         } else if (s.type == "maxpool") {
             if (s.keys.count("maxpool_depth") && s.keys.at("maxpool_depth") != "0")
                 return fail(error, where(s) + ": maxpool_depth is not supported");
-            int sx = 1, sy = 1, size = 1, padding = 0;
-            if (!strides(1, &sx, &sy) || !int_key(s, "size", std::max(sx, sy), &size) ||
-                !int_key(s, "padding", size - 1, &padding))
+            // OpenCV's defaults: size 2, stride 2, padding size - 1 (the sum of
+            // both sides, which are padding / 2 rounded down and up).
+            int stride = 2, size = 2, padding = 0;
+            if (!int_key(s, "stride", 2, &stride) || !int_key(s, "size", 2, &size))
                 return fail(error, where(s) + " holds a malformed number");
-            if (sx <= 0 || sy <= 0 || size <= 0)
+            if (stride <= 0 || size <= 0)
                 return fail(error, where(s) + " needs a positive size and stride");
-            out.w = out_side(in.w, padding, size, sx);
-            out.h = out_side(in.h, padding, size, sy);
+            if (!int_key(s, "padding", size - 1, &padding))
+                return fail(error, where(s) + " holds a malformed number");
+            if (!plain_strides(stride))
+                return fail(error, where(s) + ": stride_x and stride_y other than stride are not supported");
+            if (!window_fits(size, stride, padding, 1))
+                return false;
+            out.w = out_side(in.w, padding, size, stride);
+            out.h = out_side(in.h, padding, size, stride);
         } else if (s.type == "avgpool") {
             out.w = out.h = 1;
         } else if (s.type == "upsample") {
-            int stride = 2;
-            if (!int_key(s, "stride", 2, &stride) || stride == 0)
-                return fail(error, where(s) + " holds an unusable stride");
-            // A negative stride scales down.
-            out.w = stride > 0 ? in.w * stride : std::max(1LL, in.w / -static_cast<long long>(stride));
-            out.h = stride > 0 ? in.h * stride : std::max(1LL, in.h / -static_cast<long long>(stride));
+            // OpenCV's default is 1; it cannot scale down (darknet's negative stride).
+            int stride = 1;
+            if (!int_key(s, "stride", 1, &stride) || stride <= 0 || stride > kMaxSide)
+                return fail(error, where(s) + " holds an unusable stride (1 to " + std::to_string(kMaxSide) + ")");
+            out.w = in.w * stride;
+            out.h = in.h * stride;
         } else if (s.type == "dropout" || s.type == "softmax") {
         } else if (s.type == "yolo" || s.type == "region") {
             int classes = 0, num = 0;
             if (!int_key(s, "classes", 20, &classes) || !int_key(s, "num", 1, &num) || classes <= 0 || num <= 0)
                 return fail(error, where(s) + " needs positive classes and num");
             long long expected = 0;
+            std::vector<int> m;
             if (s.type == "yolo") {
                 long long anchors = num;
                 auto mask = s.keys.find("mask");
                 if (mask != s.keys.end()) {
-                    std::vector<int> m;
                     if (!int_list(mask->second, &m))
                         return fail(error, where(s) + " holds a malformed mask");
                     anchors = static_cast<long long>(m.size());
@@ -318,6 +379,15 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
                 return fail(error, where(s) + " with classes=" + std::to_string(classes) + " needs " +
                                        std::to_string(expected) + " filters in the layer before it, which gives " +
                                        std::to_string(in.c));
+            // OpenCV takes each mask entry's pair from the anchors unchecked.
+            auto anchors = s.keys.find("anchors");
+            if (anchors == s.keys.end() || number_count(anchors->second) != 2LL * num)
+                return fail(error, where(s) + " needs anchors= of " + std::to_string(2LL * num) +
+                                       " numbers for num=" + std::to_string(num));
+            for (int a : m)
+                if (a < 0 || a >= num)
+                    return fail(error, where(s) + ": mask names anchor " + std::to_string(a) + " of num=" +
+                                           std::to_string(num));
             if (info->classes >= 0 && info->classes != classes)
                 return fail(error, where(s) + " has classes=" + std::to_string(classes) +
                                        " while an earlier detection section has " + std::to_string(info->classes));
@@ -330,6 +400,9 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
         }
         if (out.c > INT32_MAX)
             return fail(error, where(s) + " gives more channels than a 32-bit count takes");
+        if (out.w > kMaxSide || out.h > kMaxSide)
+            return fail(error, where(s) + " gives an output of " + std::to_string(out.w) + " x " +
+                                   std::to_string(out.h) + "; a side may be at most " + std::to_string(kMaxSide));
         if (!count(out))
             return over_budget();
         outputs.push_back(out);
@@ -340,6 +413,10 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
     long long bytes = 0;
     if (!mul(info->weight_floats, 4, &bytes) || !add(bytes, 20, &bytes))
         return fail(error, "the description's weights overflow a 64-bit count");
+    if (bytes > kMaxWeightsBytes)
+        return fail(error, "the description needs " + std::to_string(bytes) +
+                               " bytes of weights, more than the limit of " + std::to_string(kMaxWeightsBytes >> 30) +
+                               " GiB");
     return true;
 }
 
@@ -398,6 +475,16 @@ int weights_header_bytes(const std::string& weights)
     std::memcpy(&major, weights.data(), 4);
     std::memcpy(&minor, weights.data() + 4, 4);
     return static_cast<long long>(major) * 10 + minor >= 2 ? 20 : 16;
+}
+
+bool check_weights_file_size(const NetInfo& info, long long file_bytes, std::string* error)
+{
+    const long long body = info.weight_floats * 4;
+    if (file_bytes == 16 + body || file_bytes == 20 + body)
+        return true;
+    return fail(error, "train.weights holds " + std::to_string(file_bytes) + " bytes; the description needs " +
+                           std::to_string(20 + body) + " (a 20-byte header and " +
+                           std::to_string(info.weight_floats) + " floats)");
 }
 
 bool check_weights_size(const NetInfo& info, const std::string& weights, std::string* error)

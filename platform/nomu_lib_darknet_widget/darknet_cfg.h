@@ -25,6 +25,21 @@ constexpr int kMaxSections = 4096;
 // counts about 660 MiB; an input of 30000 x 30000 would count terabytes.
 constexpr long long kMaxWorkingBytes = 4LL << 30;
 
+// The bounds of the spatial keys. OpenCV computes every side, padding sum
+// and window in 32-bit ints (pooling sides in float) and a side that
+// overflows or vanishes there ends the program; within these bounds none can.
+// The largest side, width or height, of the input and of every layer's
+// output (a float holds every such side exactly):
+constexpr int kMaxSide = 65536;
+// The largest window ("size") and "stride" of a convolution or a max pool;
+// darknet networks use 1 to 7 and strides of 1 or 2. Padding is at most the
+// window, and the window at most the padded input.
+constexpr int kMaxWindow = 4096;
+
+// The largest weights file, and so the largest count of weights a
+// description may need (the model folder's train.weights limit).
+constexpr long long kMaxWeightsBytes = 1LL << 30;
+
 // One convolution's share of the weights file.
 struct ConvLayer {
     int line = 0; // line of its section header, from 1
@@ -53,12 +68,17 @@ struct NetInfo {
 // height and channels through convolutions, routes (with groups), shortcuts,
 // pools, upsampling and reorg, and checks
 // that the layer before every [yolo]/[region] section gives exactly the
-// filters its classes and anchors need. Every count is made in 64 bits and
-// checked. False with a reason on anything it cannot vouch for: more than
-// kMaxSections sections, a missing [net] size, a section it does not know, a
-// route to a layer that does not exist, a classes/filters mismatch, no
-// detection section, a count that overflows, or a working memory beyond
-// kMaxWorkingBytes.
+// filters its classes and anchors need. Sides are followed as OpenCV's
+// importer builds the layers (its defaults; stride_x, stride_y and dilation,
+// which it ignores, must not ask for anything else). Every count is made in
+// 64 bits and checked. False with a reason on anything it cannot vouch for:
+// more than kMaxSections sections, a missing [net] size, a section it does
+// not know, a route to a layer that does not exist, a classes/filters
+// mismatch, a [yolo] mask naming an anchor it does not have, no detection
+// section, a count that overflows, a side beyond kMaxSide, a window or stride
+// beyond kMaxWindow, a padding beyond its window, a window beyond its padded
+// input, a reorg stride that does not divide its input, weights beyond
+// kMaxWeightsBytes, or a working memory beyond kMaxWorkingBytes.
 bool analyse(const std::string& text, NetInfo* info, std::string* error);
 
 // The description as it is given to OpenCV: every [yolo] and [region] section
@@ -73,6 +93,12 @@ std::string prepare_for_opencv(const std::string& text);
 // (32-bit each), then "seen", 64-bit when major * 10 + minor >= 2, else 32-bit.
 // Returns 20 or 16, or -1 when the file is shorter than 12 bytes.
 int weights_header_bytes(const std::string& weights);
+
+// True when a weights file of `file_bytes` bytes can hold the floats the
+// description needs after a header of either size; otherwise false with a
+// reason naming both sizes. Lets a file of the wrong size be refused before
+// it is read.
+bool check_weights_file_size(const NetInfo& info, long long file_bytes, std::string* error);
 
 // True when the weights hold exactly the header and the floats the
 // description needs (OpenCV would read a short or long file without a word

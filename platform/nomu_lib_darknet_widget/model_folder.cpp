@@ -40,9 +40,10 @@ std::vector<std::string> parse_names(const QByteArray& bytes)
 namespace {
 
 // The reasons name the path, and the limit when the file is too large.
-bool read_whole(const QString& path, qint64 limit, QByteArray* bytes, QString* error)
+bool read_whole(const QString& path, qint64 limit, QByteArray* bytes, QString* error,
+                const std::function<bool(qint64, QString*)>& size_ok = nullptr)
 {
-    const bounded_input::ReadStatus status = bounded_input::read_regular_file(path, limit, bytes, error);
+    const bounded_input::ReadStatus status = bounded_input::read_regular_file(path, limit, bytes, error, size_ok);
     if (status == bounded_input::ReadStatus::Missing)
         *error = "not found : " + path;
     return status == bounded_input::ReadStatus::Ok;
@@ -50,11 +51,22 @@ bool read_whole(const QString& path, qint64 limit, QByteArray* bytes, QString* e
 
 } // namespace
 
-bool read_model_folder(const QString& dir, ModelFiles* out, QString* error)
+bool read_model_folder(const QString& dir, ModelFiles* out, QString* error, const WeightsSizeCheck& weights_size_ok)
 {
     QByteArray cfg, weights, names;
-    if (!read_whole(dir + "/test.cfg", kMaxDescriptionBytes, &cfg, error) ||
-        !read_whole(dir + "/train.weights", kMaxWeightsBytes, &weights, error) ||
+    if (!read_whole(dir + "/test.cfg", kMaxDescriptionBytes, &cfg, error))
+        return false;
+    QString clear;
+    if (!description_in_clear(QString::fromUtf8(cfg), &clear)) {
+        *error = dir + "/test.cfg is protected but its body does not decipher";
+        return false;
+    }
+    cfg.clear();
+    std::string cfg_text = clear.toStdString();
+    std::function<bool(qint64, QString*)> size_ok;
+    if (weights_size_ok)
+        size_ok = [&](qint64 size, QString* why) { return weights_size_ok(cfg_text, size, why); };
+    if (!read_whole(dir + "/train.weights", kMaxWeightsBytes, &weights, error, size_ok) ||
         !read_whole(dir + "/obj.names", kMaxNamesBytes, &names, error))
         return false;
     const int lines = names.count('\n') + (!names.isEmpty() && !names.endsWith('\n') ? 1 : 0);
@@ -65,12 +77,7 @@ bool read_model_folder(const QString& dir, ModelFiles* out, QString* error)
                      .arg(kMaxClassNames);
         return false;
     }
-    QString clear;
-    if (!description_in_clear(QString::fromUtf8(cfg), &clear)) {
-        *error = dir + "/test.cfg is protected but its body does not decipher";
-        return false;
-    }
-    out->cfg_text = clear.toStdString();
+    out->cfg_text = std::move(cfg_text);
     out->weights = weights.toStdString();
     out->class_names = parse_names(names);
     return true;

@@ -4,10 +4,13 @@
 // the body), "train.weights" and "obj.names". Everything stays in memory, so
 // the deciphered text of a protected description never lands on disk.
 
+#include "darknet_cfg.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +20,7 @@
 constexpr qint64 kMaxDescriptionBytes = qint64(16) << 20; // test.cfg
 constexpr qint64 kMaxNamesBytes = qint64(16) << 20;       // obj.names
 constexpr int kMaxClassNames = 100000;                     // lines of obj.names
-constexpr qint64 kMaxWeightsBytes = qint64(1) << 30;      // train.weights
+constexpr qint64 kMaxWeightsBytes = darknet_cfg::kMaxWeightsBytes; // train.weights, 1 GiB
 
 struct ModelFiles {
     std::string cfg_text;                 // the description, deciphered when it was protected
@@ -40,5 +43,10 @@ std::vector<std::string> parse_names(const QByteArray& bytes);
 // limit above. False with a reason (naming the limit where one was passed)
 // when a file is missing, not a regular file, unreadable or too large, when
 // obj.names holds more than kMaxClassNames names, or when the description
-// does not decipher.
-bool read_model_folder(const QString& dir, ModelFiles* out, QString* error);
+// does not decipher. The description is read first: `weights_size_ok`, when
+// given, is asked with the description in clear and the size of the opened
+// train.weights before a byte of it is read, and its false (with the reason
+// in *error) refuses the folder.
+using WeightsSizeCheck = std::function<bool(const std::string& cfg_text, qint64 weights_bytes, QString* error)>;
+bool read_model_folder(const QString& dir, ModelFiles* out, QString* error,
+                       const WeightsSizeCheck& weights_size_ok = WeightsSizeCheck());

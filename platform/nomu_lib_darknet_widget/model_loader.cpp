@@ -8,15 +8,24 @@
 bool load_model(const QString& dir, const QString& backend, LoadedModel* out, QString* error)
 {
     try {
-        ModelFiles files;
-        if (!read_model_folder(dir, &files, error))
-            return false;
+        // The description is checked, and the weights file's size against
+        // it, before the weights are read.
         darknet_cfg::NetInfo info;
         std::string why;
-        if (!darknet_cfg::analyse(files.cfg_text, &info, &why)) {
-            *error = dir + "/test.cfg: " + QString::fromStdString(why);
+        auto weights_size_ok = [&](const std::string& cfg_text, qint64 bytes, QString* reason) {
+            if (!darknet_cfg::analyse(cfg_text, &info, &why)) {
+                *reason = dir + "/test.cfg: " + QString::fromStdString(why);
+                return false;
+            }
+            if (!darknet_cfg::check_weights_file_size(info, bytes, &why)) {
+                *reason = dir + ": " + QString::fromStdString(why);
+                return false;
+            }
+            return true;
+        };
+        ModelFiles files;
+        if (!read_model_folder(dir, &files, error, weights_size_ok))
             return false;
-        }
         if (files.class_names.size() < static_cast<size_t>(info.classes)) {
             *error = QStringLiteral("%1/obj.names names %2 classes, the description has %3")
                          .arg(dir)

@@ -16,6 +16,10 @@ private slots:
     void v4TinyMatchesDarknetsFileSize();
     void refusals_data();
     void refusals();
+    void craftedLayers_data();
+    void craftedLayers();
+    void sidesAsOpenCVBuildsThem_data();
+    void sidesAsOpenCVBuildsThem();
     void workingMemory();
     void sectionLimit();
     void threshLineInEveryDetectionSection();
@@ -71,13 +75,18 @@ void TestDarknetCfg::refusals_data()
 
     // Counts that overflow 32 or 64 bits.
     const QString net = "[net]\nwidth=1\nheight=1\nchannels=3\n\n";
-    const QString wide = "[convolutional]\nfilters=65536\nsize=1\n\n";
-    const QString huge = "[convolutional]\nfilters=65536\nsize=32768\n\n"; // 2^62 kernel floats
-    const QString head = "[yolo]\nmask=0\nanchors=10,14\nclasses=65531\nnum=1\n";
+    const QString wide = "[convolutional]\nfilters=67108864\nsize=1\n\n";
+    // 2^62 kernel floats: 2^26 filters of 32 x 32 on 2^26 channels, the
+    // window padded by 16 on each side of the 1 x 1 input.
+    const QString huge = "[convolutional]\nfilters=67108864\nsize=32\npad=1\nstride=32\n\n";
+    const QString head = "[yolo]\nmask=0\nanchors=10,14\nclasses=67108859\nnum=1\n";
     QTest::newRow("kernels of one convolution") << fixture::overflowing_cfg() << "overflow a 64-bit count";
     QTest::newRow("sum over convolutions") << net + wide + huge + huge + head << "overflow a 64-bit count";
     QTest::newRow("bytes of the weights file") << net + wide + huge + head << "weights overflow a 64-bit count";
-    QTest::newRow("reorg channels") << net + "[reorg]\nstride=2147483647\n\n" + head << "64-bit count";
+    // A reorg stride must divide both sides, so the channels it multiplies stay
+    // within the working memory.
+    QTest::newRow("reorg channels") << net + "[reorg]\nstride=2147483647\n\n" + head
+                                    << "stride=2147483647 does not divide its input of 1 x 1";
     QTest::newRow("region filters") << net + "[convolutional]\nfilters=1\n\n"
                                            "[region]\nnum=2147483647\ncoords=2147483647\nclasses=2147483647\n"
                                     << "needs 9223372030412324865 filters";
@@ -88,6 +97,99 @@ void TestDarknetCfg::refusals_data()
     // memory long before a channel count could overflow.
     QTest::newRow("route channels") << net + "[convolutional]\nfilters=1073741824\n\n[route]\nlayers=-1,-1\n\n" + head
                                     << "working memory budget";
+}
+
+void TestDarknetCfg::craftedLayers_data()
+{
+    // One layer put between a 16 x 16 input and a small head. Each of these
+    // reached OpenCV's int arithmetic (a crash, a negative side or an
+    // anchor read out of bounds) or built another network than described.
+    QTest::addColumn<QString>("layer");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("maxpool, huge size and padding")
+        << "[maxpool]\nsize=2147483647\npadding=2147483647\nstride=1" << "may be at most 4096";
+    QTest::newRow("maxpool, size INT_MIN") << "[maxpool]\nsize=-2147483648" << "positive size and stride";
+    QTest::newRow("maxpool, stride INT_MIN") << "[maxpool]\nstride=-2147483648" << "positive size and stride";
+    QTest::newRow("maxpool, stride beyond") << "[maxpool]\nsize=2\nstride=4097" << "may be at most 4096";
+    QTest::newRow("maxpool, padding beyond size") << "[maxpool]\nsize=2\nstride=1\npadding=3"
+                                                  << "padding=3 is not between 0 and size=2";
+    QTest::newRow("maxpool, negative padding") << "[maxpool]\nsize=2\npadding=-1" << "padding=-1 is not between";
+    QTest::newRow("maxpool, window beyond input") << "[maxpool]\nsize=20\nstride=1\npadding=0"
+                                                  << "size=20 is larger than its input of 16 x 16";
+    QTest::newRow("maxpool, stride_x") << "[maxpool]\nsize=2\nstride=2\nstride_x=3" << "stride_x and stride_y";
+    QTest::newRow("conv, size beyond") << "[convolutional]\nfilters=1\nsize=4097\npad=1" << "may be at most 4096";
+    QTest::newRow("conv, size INT_MIN") << "[convolutional]\nfilters=1\nsize=-2147483648" << "positive filters";
+    QTest::newRow("conv, stride beyond") << "[convolutional]\nfilters=1\nstride=2147483647" << "at most 4096";
+    QTest::newRow("conv, padding beyond size") << "[convolutional]\nfilters=1\nsize=3\npadding=2147483647"
+                                               << "padding=2147483647 is not between 0 and size=3";
+    QTest::newRow("conv, window beyond input") << "[convolutional]\nfilters=1\nsize=20\npadding=1"
+                                               << "size=20 is larger than its input of 16 x 16 with padding=1";
+    QTest::newRow("conv, dilation") << "[convolutional]\nfilters=1\nsize=3\npad=1\ndilation=2" << "dilation";
+    QTest::newRow("conv, stride_y") << "[convolutional]\nfilters=1\nstride_y=2" << "stride_x and stride_y";
+    QTest::newRow("upsample, negative stride") << "[upsample]\nstride=-2" << "unusable stride";
+    QTest::newRow("upsample, side beyond") << "[upsample]\nstride=4097" << "a side may be at most 65536";
+    QTest::newRow("reorg, stride not dividing") << "[reorg]\nstride=3" << "does not divide its input of 16 x 16";
+    QTest::newRow("scale_channels, channels differ")
+        << "[convolutional]\nfilters=4\n\n[avgpool]\n\n[convolutional]\nfilters=2\n\n[scale_channels]\nfrom=-3"
+        << "scales 4 channels by 2";
+    QTest::newRow("weights beyond 1 GiB") << "[convolutional]\nfilters=2048\n\n[convolutional]\nfilters=2048\n"
+                                             "size=9\npad=1"
+                                          << "more than the limit of 1 GiB";
+    QTest::newRow("[net] side beyond") << "" << "[net] width and height may be at most 65536";
+    QTest::newRow("yolo, mask beyond the anchors") << "" << "mask names anchor 1 of num=1";
+    QTest::newRow("yolo, negative mask") << "" << "mask names anchor -1 of num=1";
+    QTest::newRow("yolo, anchors short") << "" << "needs anchors= of 2 numbers for num=1";
+}
+
+void TestDarknetCfg::craftedLayers()
+{
+    QFETCH(QString, layer);
+    QFETCH(QString, reason);
+    QString net = "[net]\nwidth=16\nheight=16\nchannels=3\n\n";
+    QString head = "[convolutional]\nfilters=6\n\n[yolo]\nmask=0\nanchors=10,14\nclasses=1\nnum=1\n";
+    NetInfo info;
+    std::string error;
+    // Without the change, the description is good.
+    QVERIFY2(analyse((net + head).toStdString(), &info, &error), error.c_str());
+    const QString name = QTest::currentDataTag();
+    if (name.startsWith("[net]"))
+        net.replace("width=16", "width=65537").replace("height=16", "height=1");
+    else if (name.contains("mask beyond"))
+        head.replace("mask=0", "mask=1");
+    else if (name.contains("negative mask"))
+        head.replace("mask=0", "mask=-1");
+    else if (name.contains("anchors short"))
+        head.replace("anchors=10,14", "anchors=10");
+    const QString cfg = net + (layer.isEmpty() ? QString() : layer + "\n\n") + head;
+    QVERIFY2(!analyse(cfg.toStdString(), &info, &error), qPrintable(cfg));
+    QVERIFY2(QString::fromStdString(error).contains(reason), error.c_str());
+}
+
+void TestDarknetCfg::sidesAsOpenCVBuildsThem_data()
+{
+    // The working memory of input, layer, a 6-filter convolution and the
+    // head: the layer's output side as OpenCV 4.6 gives it (found by running
+    // each in OpenCV), where darknet's defaults would give another.
+    QTest::addColumn<QString>("layer");
+    QTest::addColumn<int>("side");
+    QTest::newRow("maxpool defaults: size 2, stride 2") << "[maxpool]" << 8;
+    QTest::newRow("maxpool, stride alone") << "[maxpool]\nstride=4\npadding=0" << 4; // size 2: (16 - 2) / 4 + 1
+    QTest::newRow("maxpool, size alone") << "[maxpool]\nsize=4\npadding=0" << 7;     // stride 2
+    QTest::newRow("maxpool, padding 3 of 3") << "[maxpool]\nsize=3\nstride=2\npadding=3" << 9;
+    QTest::newRow("upsample default: 1") << "[upsample]" << 16;
+    QTest::newRow("conv, window of the padded input") << "[convolutional]\nfilters=3\nsize=20\npadding=2" << 1;
+}
+
+void TestDarknetCfg::sidesAsOpenCVBuildsThem()
+{
+    QFETCH(QString, layer);
+    QFETCH(int, side);
+    const QString cfg = "[net]\nwidth=16\nheight=16\nchannels=3\n\n" + layer +
+                        "\n\n[convolutional]\nfilters=6\n\n[yolo]\nmask=0\nanchors=10,14\nclasses=1\nnum=1\n";
+    NetInfo info;
+    std::string error;
+    QVERIFY2(analyse(cfg.toStdString(), &info, &error), error.c_str());
+    QCOMPARE(info.working_floats, 16LL * 16 * 3 + side * side * 3 + 2LL * side * side * 6);
 }
 
 void TestDarknetCfg::refusals()

@@ -183,9 +183,9 @@ QString v4_tiny_cfg(int classes, int size)
 QString overflowing_cfg()
 {
     return QStringLiteral("[net]\nwidth=1\nheight=1\nchannels=3\n\n"
-                          "[convolutional]\nfilters=65536\nsize=1\n\n"
-                          "[convolutional]\nfilters=65536\nsize=65536\n\n"
-                          "[yolo]\nmask=0\nanchors=10,14\nclasses=65531\nnum=1\n");
+                          "[convolutional]\nfilters=524288\nsize=1\n\n"
+                          "[convolutional]\nfilters=2097152\nsize=4096\npad=1\nstride=4096\n\n"
+                          "[yolo]\nmask=0\nanchors=10,14\nclasses=2097147\nnum=1\n");
 }
 
 QByteArray random_weights(const QString& cfg, unsigned seed)

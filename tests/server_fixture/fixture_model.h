@@ -54,8 +54,8 @@ bool write_model_folder(const QString& dir, const QString& cfg, const QByteArray
                         const QStringList& names);
 
 // A description whose counts overflow 64 bits: its second convolution has
-// 65536 filters of size 65536 on 65536 channels, 2^64 kernel floats. Counted
-// with wrapping arithmetic it needs 327680 floats (1310740 bytes of weights).
+// 2^21 filters of size 4096 on 2^19 channels, 2^64 kernel floats. Counted
+// with wrapping arithmetic it needs 2^22 floats (16 MiB + 20 bytes of weights).
 QString overflowing_cfg();
 
 // A standard V4-tiny layout (21 convolutions, two [yolo] heads) at `size`.

@@ -18,6 +18,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <sys/resource.h>
+
 class TestModelOps : public QObject {
     Q_OBJECT
 private slots:
@@ -287,6 +289,8 @@ void TestModelOps::badModelFolders_data()
     QTest::newRow("test.cfg over its limit") << "cfg over" << "larger than the limit of 16 MiB";
     QTest::newRow("30000 x 30000 input") << "input" << "working memory budget of 4096 MiB";
     QTest::newRow("weights count overflows") << "overflow" << "overflow a 64-bit count";
+    QTest::newRow("1 GiB sparse weights of the wrong size")
+        << "sparse" << "train.weights holds 1073741824 bytes; the description needs 13592";
 }
 
 void TestModelOps::badModelFolders()
@@ -301,7 +305,7 @@ void TestModelOps::badModelFolders()
     if (kind == "overflow") {
         // Counted with wrapping arithmetic, these weights have the right size.
         cfg = fixture::overflowing_cfg();
-        weights = QByteArray(20 + 4 * 327680, '\0');
+        weights = QByteArray(20 + 4 * (1 << 22), '\0');
     }
     QVERIFY(fixture::write_model_folder(dir.path(), cfg, weights, {"cat", "dog"}));
     auto replace = [&](const QString& file, const std::function<bool(const QString&)>& make) {
@@ -316,10 +320,25 @@ void TestModelOps::badModelFolders()
         QVERIFY(replace("obj.names", [](const QString& p) { return QFile::link("/dev/zero", p); }));
     else if (kind == "cfg over")
         QVERIFY(testsupport::writeFile(dir.path() + "/test.cfg", cfg.toUtf8() + QByteArray(16 << 20, '#')));
+    else if (kind == "sparse")
+        QVERIFY(QFile(dir.path() + "/train.weights").resize(qint64(1) << 30));
 
     testsupport::StderrCapture err;
+    struct rusage before {};
+    getrusage(RUSAGE_SELF, &before);
+    QElapsedTimer timer;
+    timer.start();
     const auto lines = run([&] { dlg_->update_model(dir.path()); });
+    const qint64 ms = timer.elapsed();
     const QString said = err.take();
+    if (kind == "sparse") {
+        // Refused by its size alone: the gigabyte is never read into memory.
+        struct rusage after {};
+        getrusage(RUSAGE_SELF, &after);
+        qInfo("1 GiB weights refused in %lld ms", static_cast<long long>(ms));
+        QVERIFY2(after.ru_maxrss - before.ru_maxrss < 256 * 1024,
+                 qPrintable(QString("peak grew by %1 KiB").arg(after.ru_maxrss - before.ru_maxrss)));
+    }
     QCOMPARE(states(lines), (QStringList{"update_start", "update_end"}));
     QCOMPARE(lines.last().value("load_model").toBool(), false);
     QVERIFY2(said.contains(reason), qPrintable(said));
