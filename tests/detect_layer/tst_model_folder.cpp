@@ -18,6 +18,7 @@ private slots:
     void missingFiles();
     void refusedFiles_data();
     void refusedFiles();
+    void weightsSizeAskedBeforeRead();
 };
 
 void TestModelFolder::protectedDescriptionDeciphers()
@@ -149,6 +150,34 @@ void TestModelFolder::refusedFiles()
     QVERIFY(!read_model_folder(dir.path(), &files, &error));
     QVERIFY2(error.contains(file), qPrintable(error));
     QVERIFY2(error.contains(reason), qPrintable(error));
+}
+
+void TestModelFolder::weightsSizeAskedBeforeRead()
+{
+    // The check is given the protected description in clear and the size of
+    // train.weights; its refusal is the folder's.
+    QTemporaryDir dir;
+    const QByteArray weights = fixture::small_boxes_weights();
+    QVERIFY(fixture::write_model_folder(dir.path(), fixture::protected_form(fixture::nomued_det52_cfg(2, true)),
+                                        weights, {"a", "b"}));
+    std::string seen_cfg;
+    qint64 seen_size = -1;
+    auto refuse = [&](const std::string& cfg, qint64 size, QString* why) {
+        seen_cfg = cfg;
+        seen_size = size;
+        *why = "refused by its size";
+        return false;
+    };
+    ModelFiles files;
+    QString error;
+    QVERIFY(!read_model_folder(dir.path(), &files, &error, refuse));
+    QCOMPARE(error, QString("refused by its size"));
+    QCOMPARE(seen_size, qint64(weights.size()));
+    QVERIFY(QString::fromStdString(seen_cfg).contains("[yolo]"));
+    QVERIFY(files.weights.empty());
+    auto accept = [](const std::string&, qint64, QString*) { return true; };
+    QVERIFY2(read_model_folder(dir.path(), &files, &error, accept), qPrintable(error));
+    QCOMPARE(files.weights.size(), size_t(weights.size()));
 }
 
 QTEST_APPLESS_MAIN(TestModelFolder)
