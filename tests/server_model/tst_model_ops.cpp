@@ -289,6 +289,7 @@ void TestModelOps::badModelFolders_data()
     QTest::newRow("test.cfg over its limit") << "cfg over" << "larger than the limit of 16 MiB";
     QTest::newRow("30000 x 30000 input") << "input" << "working memory budget of 4096 MiB";
     QTest::newRow("weights count overflows") << "overflow" << "overflow a 64-bit count";
+    QTest::newRow("maxpool window of INT_MAX") << "maxpool" << "size=2147483647 and stride=1 may be at most 4096";
     QTest::newRow("1 GiB sparse weights of the wrong size")
         << "sparse" << "train.weights holds 1073741824 bytes; the description needs 13592";
 }
@@ -302,6 +303,8 @@ void TestModelOps::badModelFolders()
     QByteArray weights = fixture::small_boxes_weights();
     if (kind == "input")
         cfg.replace("width=52", "width=30000").replace("height=52", "height=30000");
+    if (kind == "maxpool") // once ended the server with SIGSEGV inside OpenCV
+        cfg.replace("[maxpool]\nsize=2\nstride=2\n", "[maxpool]\nsize=2147483647\npadding=2147483647\nstride=1\n");
     if (kind == "overflow") {
         // Counted with wrapping arithmetic, these weights have the right size.
         cfg = fixture::overflowing_cfg();
