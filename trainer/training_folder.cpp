@@ -1,18 +1,11 @@
 #include "training_folder.h"
 
-#include "box_geometry.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 QString label_line(int k, const Object& object, int width, int height)
 {
-    const Box64 box(object.bbox);
-    const Box64 inside = box & Box64(0, 0, width, height);
-    if (inside.empty())
-        return QString();
-
     QString id;
     double divisor;
     if (k == 0) {
@@ -22,27 +15,14 @@ QString label_line(int k, const Object& object, int width, int height)
         id = QString::number(128LL * k + 323);
         divisor = (k % 2 == 1) ? 1.8 : 2.3;
     }
-    auto field = [divisor](float value, int size) {
-        const float q = value / static_cast<float>(size);
+    // No sum or product of the object's ints is formed: any int value, the
+    // limits included, gives a finite field.
+    auto field = [divisor](int value, int size) {
+        const float q = static_cast<float>(value) / static_cast<float>(size);
         return QString::number(static_cast<double>(q) / divisor, 'g', 6) + " ";
     };
-    // Centre and size each within (0, 1] of the image: the object's own.
-    // Otherwise the part of the box inside the image, about its middle.
-    auto within = [](long long v, int size) { return v > 0 && v <= size; };
-    float cy, cx, h, w;
-    if (within(object.center.y, height) && within(object.center.x, width) && within(box.height, height)
-        && within(box.width, width)) {
-        cy = static_cast<float>(object.center.y);
-        cx = static_cast<float>(object.center.x);
-        h = static_cast<float>(box.height);
-        w = static_cast<float>(box.width);
-    } else {
-        cy = static_cast<float>((inside.y + inside.bottom()) * 0.5);
-        cx = static_cast<float>((inside.x + inside.right()) * 0.5);
-        h = static_cast<float>(inside.height);
-        w = static_cast<float>(inside.width);
-    }
-    return id + " " + field(cy, height) + field(cx, width) + field(h, height) + field(w, width);
+    return id + " " + field(object.center.y, height) + field(object.center.x, width)
+           + field(object.bbox.height, height) + field(object.bbox.width, width);
 }
 
 QString obj_data_text(int classes)

@@ -13,12 +13,9 @@
 // id 128 k + 323 and divisor 1.8; even k of 2 or more the id 128 k + 323 and
 // divisor 2.3. Each quotient is formed in single precision, widened, divided
 // by the divisor and written with six significant digits.
-// The fields are the object's centre and box size when each lies within
-// (0, 1] of the image (what the training executable takes). A box read from
-// a ".gt" can lie anywhere: when it crosses the image otherwise, the fields
-// describe the part inside the image, about that part's middle; when no
-// pixel of it lies in the image (or its size is not positive) there is no
-// line: the result is empty.
+// The fields are the object's own centre and box size, wherever the box lies
+// (a box read from a ".gt" can lie anywhere): every object of a class has its
+// line. Values outside (0, 1] are the reader's to clip or drop.
 QString label_line(int k, const Object& object, int width, int height);
 
 // "obj.data" for N classes, exactly as darknet reads it: five lines, two

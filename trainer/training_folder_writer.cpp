@@ -51,9 +51,8 @@ QString label_text(const Frame& frame, const std::vector<QString>& classes, int 
     QString text;
     for (const Object& object : frame) {
         const int k = class_index_of(classes, object.label);
-        const QString line = k >= 0 ? label_line(k, object, width, height) : QString();
-        if (!line.isEmpty())
-            text += line + "\n";
+        if (k >= 0)
+            text += label_line(k, object, width, height) + "\n";
     }
     return text;
 }

@@ -76,7 +76,6 @@ private:
     int pairs_not_written_ = 0;
 };
 
-// The label text of a pair: one label line and "\n" per object of a class
-// that has one (see label_line), in frame order, for an image of width x
-// height pixels.
+// The label text of a pair: one label line and "\n" per object of a class,
+// in frame order, for an image of width x height pixels.
 QString label_text(const Frame& frame, const std::vector<QString>& classes, int width, int height);

@@ -77,8 +77,8 @@ int main(int argc, char** argv)
 
     for (const char* name : {"/train.cfg", "/test.cfg"}) {
         const std::string path = (dataDir + name).toStdString();
-        std::string text;
-        if (!nomu_ros::readTextFile(path, text)) {
+        std::string text, why;
+        if (nomu_ros::readInputFile(path, nomu_ros::kMaxDescriptionBytes, text, why) != nomu_ros::InputStatus::Ok) {
             std::fprintf(stderr, "demo_description: cannot read %s\n", path.c_str());
             return 1;
         }

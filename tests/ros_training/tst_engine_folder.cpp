@@ -22,6 +22,7 @@ private slots:
     void refusesUnusableData_data();
     void refusesUnusableData();
     void neverFollowsALinkedPrivateFolder();
+    void cutsBoxesToTheImage();
 
 private:
     // Runs prepareEngineFolder in the training folder (the engine's working folder).
@@ -189,6 +190,30 @@ void TstEngineFolder::neverFollowsALinkedPrivateFolder()
     QCOMPARE(testsupport::readFile(outside.path() + "/keep.txt"), QByteArray("precious"));
     QVERIFY(!QFileInfo(root_ + "/data/nomu_engine").isSymLink());
     QVERIFY(QFile::exists(root_ + "/data/nomu_engine/img/1.txt"));
+}
+
+// The trainer writes every object's own values: the engine gets a box over
+// the edge as its part inside the image and no line for a box outside it,
+// which is said but not counted as a refused line.
+void TstEngineFolder::cutsBoxesToTheImage()
+{
+    const QStringList images = fixture::writeTrainingFolder(
+        root_, {{640, 480, {{0, -30, 125, 100, 50}, {0, 645, 5, 10, 10}, {0, 160, 360, 64, 240}}}}, {"a"},
+        fixture::nomuedDetCfg(52, 4, 1, 10, 1));
+    nomu_ros::EngineFolder out;
+    QString error;
+    QStringList warnings;
+    QVERIFY2(prepare(out, error, warnings), qPrintable(error));
+    QCOMPARE(out.objects, 2);
+    QCOMPARE(out.badLines, 0);
+    QCOMPARE(testsupport::readFile(root_ + "/data/nomu_engine/img/1.txt"),
+             QByteArray("0 0.015625 0.260416 0.031250 0.104167\n0 0.250001 0.750000 0.100000 0.499999\n"));
+    const QString label = QString(images[0]).replace(".jpg", ".txt");
+    // The values in the line (cx 1.00781, ...) are those read back from six digits.
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings[0].startsWith(label + " line 2: the box (cx 1.00781, cy 0.0104167, w 0.01562")
+                 && warnings[0].endsWith(") lies outside the image; left out"),
+             qPrintable(warnings[0]));
 }
 
 QTEST_GUILESS_MAIN(TstEngineFolder)

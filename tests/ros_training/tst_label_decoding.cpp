@@ -1,10 +1,13 @@
 // Decoding of the trainer's label lines ("id cy cx h w ") into darknet's
-// "k cx cy w h": every class branch, values outside (0, 1], unknown ids.
+// "k cx cy w h": every class branch, boxes over and beyond the image's edge,
+// unknown ids.
 
 #include "label_decoding.h"
 #include "training_fixture.h"
 
 #include <QtTest>
+
+#include <limits>
 
 using nomu_ros::DecodedLabel;
 
@@ -15,6 +18,8 @@ class TstLabelDecoding : public QObject {
 private slots:
     void decodes_data();
     void decodes();
+    void edgeBoxes_data();
+    void edgeBoxes();
     void roundTripsTheTrainersEncoding();
     void formatsDarknetLine();
 };
@@ -52,10 +57,14 @@ void TstLabelDecoding::decodes_data()
         << "579 0.217391 0.217391 0.434783 0.434783 " << 3 << DecodedLabel::Ok << 2
         << "2 0.499999 0.499999 1.000000 1.000000";
 
-    QTest::newRow("cy above 1") << "16 0.8 0.2 0.2 0.2 " << 1 << DecodedLabel::Bad << -1 << "cy 1.2 is outside (0, 1]";
-    QTest::newRow("w of 0") << "16 0.2 0.2 0.2 0 " << 1 << DecodedLabel::Bad << -1 << "w 0 is outside (0, 1]";
-    QTest::newRow("negative cx") << "451 0.2 -0.1 0.2 0.2 " << 2 << DecodedLabel::Bad << -1 << "cx -0.18 is outside";
-    QTest::newRow("h just above 1") << "16 0.2 0.2 0.6667 0.2 " << 1 << DecodedLabel::Bad << -1 << "h 1.00005";
+    // Values outside (0, 1]: the part of the box inside the image, or nothing.
+    QTest::newRow("cy above 1, box below the image")
+        << "16 0.8 0.2 0.2 0.2 " << 1 << DecodedLabel::Outside << -1 << "(cx 0.3, cy 1.2, w 0.3, h 0.3) lies outside";
+    QTest::newRow("w of 0") << "16 0.2 0.2 0.2 0 " << 1 << DecodedLabel::Outside << -1 << "has no size";
+    QTest::newRow("negative cx, box ends at the left edge")
+        << "451 0.2 -0.1 0.2 0.2 " << 2 << DecodedLabel::Outside << -1 << "(cx -0.18, cy 0.36, w 0.36, h 0.36) lies outside";
+    QTest::newRow("h just above 1") << "16 0.2 0.2 0.6667 0.2 " << 1 << DecodedLabel::Ok << 0
+                                    << "0 0.300000 0.400012 0.300000 0.800025";
     QTest::newRow("nan") << "16 nan 0.2 0.2 0.2 " << 1 << DecodedLabel::Bad << -1 << "is not a number";
     QTest::newRow("unknown id 17") << "17 0.2 0.2 0.2 0.2 " << 9 << DecodedLabel::Bad << -1 << "unknown class id 17";
     QTest::newRow("323 is not class 0") << "323 0.2 0.2 0.2 0.2 " << 9 << DecodedLabel::Bad << -1 << "unknown class id 323";
@@ -83,9 +92,85 @@ void TstLabelDecoding::decodes()
     if (kind == DecodedLabel::Ok) {
         QCOMPARE(d.classIndex, k);
         QCOMPARE(QString::fromStdString(nomu_ros::darknetLabelLine(d)), darknet);
-    } else if (kind == DecodedLabel::Bad) {
+    } else if (kind != DecodedLabel::Empty) {
         QVERIFY2(QString::fromStdString(d.error).contains(darknet), d.error.c_str());
     }
+}
+
+Q_DECLARE_METATYPE(fixture::Box)
+
+void TstLabelDecoding::edgeBoxes_data()
+{
+    QTest::addColumn<fixture::Box>("box"); // class, centre and size in pixels of a 640 x 480 image
+    QTest::addColumn<QString>("labelText");
+    QTest::addColumn<QString>("darknet"); // empty: left out
+
+    const int lo = std::numeric_limits<int>::min();
+    const int hi = std::numeric_limits<int>::max();
+    // The darknet lines differ from the exact fractions by the rounding of the
+    // six written digits (0.260416 for 125 / 480).
+    // An ordinary box, and one over the edge whose values all lie in (0, 1]:
+    // as they were written (darknet cuts such a box at the edge itself).
+    QTest::newRow("inside") << fixture::Box{0, 160, 360, 64, 240} << "16 0.5 0.166667 0.333333 0.0666667 "
+                            << "0 0.250001 0.750000 0.100000 0.499999";
+    QTest::newRow("over the left edge, centre inside") << fixture::Box{0, 30, 125, 100, 50}
+                                                       << "16 0.173611 0.03125 0.0694444 0.104167 "
+                                                       << "0 0.046875 0.260416 0.156250 0.104167";
+    // Each edge crossed with the centre outside: x -80 .. 20 gives 0 .. 20.
+    QTest::newRow("left edge") << fixture::Box{0, -30, 125, 100, 50} << "16 0.173611 -0.03125 0.0694444 0.104167 "
+                               << "0 0.015625 0.260416 0.031250 0.104167";
+    QTest::newRow("left edge, class 2") << fixture::Box{2, -30, 125, 100, 50}
+                                        << "579 0.113225 -0.0203804 0.0452899 0.0679348 "
+                                        << "2 0.015625 0.260417 0.031250 0.104167";
+    QTest::newRow("right edge") << fixture::Box{1, 660, 240, 100, 50} << "451 0.277778 0.572917 0.0578704 0.0868056 "
+                                << "1 0.976563 0.500000 0.046874 0.104167";
+    QTest::newRow("top edge") << fixture::Box{0, 320, -10, 60, 40} << "16 -0.0138889 0.333333 0.0555556 0.0625 "
+                              << "0 0.499999 0.010417 0.093750 0.020833";
+    QTest::newRow("bottom edge") << fixture::Box{0, 320, 490, 60, 40} << "16 0.680556 0.333333 0.0555556 0.0625 "
+                                 << "0 0.499999 0.989584 0.093750 0.020833";
+    QTest::newRow("wider than the image") << fixture::Box{0, 340, 240, 700, 480}
+                                          << "16 0.333333 0.354167 0.666667 0.729167 "
+                                          << "0 0.500000 0.499999 1.000000 1.000000";
+    QTest::newRow("INT_MAX wide from inside") << fixture::Box{0, 320, 125, hi, 50}
+                                              << "16 0.173611 0.333333 0.0694444 2.23696e+06 "
+                                              << "0 0.500000 0.260416 1.000000 0.104167";
+    // Nothing of the box in the image, or no size: no darknet line.
+    QTest::newRow("right of the image") << fixture::Box{0, 645, 5, 10, 10}
+                                        << "16 0.00694444 0.671875 0.0138889 0.0104167 " << "";
+    QTest::newRow("left of the image") << fixture::Box{0, -100, 100, 50, 50}
+                                       << "16 0.138889 -0.104167 0.0694444 0.0520833 " << "";
+    QTest::newRow("above the image") << fixture::Box{1, 320, -100, 50, 50}
+                                     << "451 -0.115741 0.277778 0.0578704 0.0434028 " << "";
+    QTest::newRow("below the image") << fixture::Box{0, 320, 600, 50, 50}
+                                     << "16 0.833333 0.333333 0.0694444 0.0520833 " << "";
+    QTest::newRow("no width") << fixture::Box{0, 10, 15, 0, 10} << "16 0.0208333 0.0104167 0.0138889 0 " << "";
+    QTest::newRow("no height") << fixture::Box{0, 10, 15, 10, 0} << "16 0.0208333 0.0104167 0 0.0104167 " << "";
+    QTest::newRow("negative size") << fixture::Box{0, 375, 280, -50, -40}
+                                   << "16 0.388889 0.390625 -0.0555556 -0.0520833 " << "";
+    QTest::newRow("INT_MIN centre and size") << fixture::Box{0, lo, lo, lo, lo}
+                                             << "16 -2.98262e+06 -2.23696e+06 -2.98262e+06 -2.23696e+06 " << "";
+    QTest::newRow("INT_MAX centre and size") << fixture::Box{0, hi, hi, hi, hi}
+                                             << "16 2.98262e+06 2.23696e+06 2.98262e+06 2.23696e+06 " << "";
+}
+
+// A box over or beyond the image's edge keeps the label text of the
+// trainer's formula; the decoding gives darknet the part inside the image,
+// or leaves the box out.
+void TstLabelDecoding::edgeBoxes()
+{
+    QFETCH(fixture::Box, box);
+    QFETCH(QString, labelText);
+    QFETCH(QString, darknet);
+
+    QCOMPARE(fixture::trainerLabelLine(box, 640, 480), labelText + "\n");
+    const DecodedLabel d = nomu_ros::decodeLabelLine(labelText.toStdString(), 3);
+    if (darknet.isEmpty()) {
+        QVERIFY2(d.kind == DecodedLabel::Outside, d.error.c_str());
+        return;
+    }
+    QVERIFY2(d.kind == DecodedLabel::Ok, d.error.c_str());
+    QCOMPARE(d.classIndex, box.classIndex);
+    QCOMPARE(QString::fromStdString(nomu_ros::darknetLabelLine(d)), darknet);
 }
 
 // The trainer's encoder (single-precision quotient, divisor in double, six

@@ -13,6 +13,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 class TstTrainingExecutable : public QObject {
@@ -24,11 +27,14 @@ private slots:
     void endsAsTheEngineEnds_data();
     void endsAsTheEngineEnds();
     void sigtermEndsExecutableAndEngine();
+    void fifoInputEndsPromptly_data();
+    void fifoInputEndsPromptly();
+    void fileSizeLimitFailsTheWrite();
     void trainsForRealThroughRosrun();
     void demoKnobEndsAfterFewIterations();
 
 private:
-    void makeFolder(const QString& cfg, int images = 3);
+    QStringList makeFolder(const QString& cfg, int images = 3);
     QProcessEnvironment environment(const QString& engine) const;
     // Starts the executable as the trainer does: through rosrun when `viaRosrun`.
     void start(QProcess& p, const QProcessEnvironment& env, bool viaRosrun,
@@ -80,12 +86,12 @@ void TstTrainingExecutable::cleanup()
     tmp_ = nullptr;
 }
 
-void TstTrainingExecutable::makeFolder(const QString& cfg, int images)
+QStringList TstTrainingExecutable::makeFolder(const QString& cfg, int images)
 {
     std::vector<fixture::Image> list;
     for (int i = 0; i < images; ++i)
         list.push_back({640, 480, {{0, 120 + 30 * i, 140 + 20 * i, 160, 120}, {1, 450, 330, 100, 100}}});
-    fixture::writeTrainingFolder(root_, list, {"red", "blue"}, cfg);
+    return fixture::writeTrainingFolder(root_, list, {"red", "blue"}, cfg);
 }
 
 QProcessEnvironment TstTrainingExecutable::environment(const QString& engine) const
@@ -239,6 +245,105 @@ void TstTrainingExecutable::sigtermEndsExecutableAndEngine()
     QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(engine), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(child), 5000);
+}
+
+void TstTrainingExecutable::fifoInputEndsPromptly_data()
+{
+    QTest::addColumn<QString>("input"); // which input becomes a FIFO
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    const QString notRegular = " is not a regular file";
+    QTest::newRow("description") << "data/train.cfg" << 2
+                                 << "cannot read the network description data/train.cfg: data/train.cfg" + notRegular;
+    QTest::newRow("data file") << "data/obj.data" << 2
+                               << "cannot read the data file data/obj.data: data/obj.data" + notRegular;
+    QTest::newRow("training list") << "data/train.txt" << 2
+                                   << "cannot read the training list data/train.txt: data/train.txt" + notRegular;
+    // The image goes, the others are trained.
+    QTest::newRow("label text") << "label" << 0 << " cannot be read (%1" + notRegular + "); image left out of training";
+    // Like start weights that do not exist.
+    QTest::newRow("start weights") << "weights" << 0
+                                   << "start weights not used (%1" + notRegular + "); training from scratch";
+}
+
+// A FIFO at an input's name, with nobody writing to it: the run never waits
+// on it, and says which file it refused.
+void TstTrainingExecutable::fifoInputEndsPromptly()
+{
+    QFETCH(QString, input);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+
+    const QStringList images = makeFolder(fixture::nomuedDetCfg(52, 4, 1, 10, 2));
+    QString path = input;
+    if (input == "label") {
+        path = images.first();
+        path.replace(".jpg", ".txt");
+        message = message.arg(path);
+        message.prepend("label text " + path + " of " + images.first());
+    } else if (input == "weights") {
+        path = weights_;
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        message = message.arg(path);
+    }
+    const QString fifo = QDir(root_).absoluteFilePath(path);
+    QFile::remove(fifo);
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+
+    QProcess p;
+    start(p, environment(FAKE_ENGINE_PATH), false);
+    QVERIFY2(p.waitForFinished(15000), "the executable waits on the FIFO");
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p.exitCode() == exitCode, qPrintable(err));
+    QVERIFY2(err.contains("darknet_cpu_: " + message), qPrintable(err));
+    if (input == "label")
+        QVERIFY2(err.contains("2 images with 4 objects decoded"), qPrintable(err));
+    if (exitCode == 0)
+        QVERIFY(!engineRecord().value("arg").contains(weights_));
+}
+
+namespace {
+
+// A process started under a file-size limit (its signal dispositions are left
+// as they are, so SIGXFSZ would end it unless it ignores that itself).
+class LimitedProcess : public QProcess {
+public:
+    explicit LimitedProcess(rlim_t limit) : limit_(limit) {}
+
+protected:
+    void setupChildProcess() override
+    {
+        const rlimit r{limit_, limit_};
+        ::setrlimit(RLIMIT_FSIZE, &r);
+    }
+
+private:
+    rlim_t limit_;
+};
+
+} // namespace
+
+// A label text beyond the limit fails its write: a refusal with the reason,
+// not a death by SIGXFSZ (signal 25).
+void TstTrainingExecutable::fileSizeLimitFailsTheWrite()
+{
+    std::vector<fixture::Box> boxes;
+    for (int i = 0; i < 300; ++i)
+        boxes.push_back({i % 2, 100 + i, 100 + i / 2, 40, 30});
+    fixture::writeTrainingFolder(root_, {{640, 480, boxes}}, {"red", "blue"}, fixture::nomuedDetCfg(52, 4, 1, 10, 2));
+
+    LimitedProcess p(4096);
+    start(p, environment(FAKE_ENGINE_PATH), false);
+    QVERIFY(p.waitForFinished(15000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit, "ended by a signal");
+    QVERIFY2(p.exitCode() == 2, qPrintable(err));
+    QVERIFY2(err.contains("darknet_cpu_: cannot write data/nomu_engine/img/1.txt: "
+                          + QString::fromLocal8Bit(std::strerror(EFBIG))),
+             qPrintable(err));
+    QVERIFY(!QFile::exists(root_ + "/data/nomu_engine/img/1.txt"));
 }
 
 void TstTrainingExecutable::trainsForRealThroughRosrun()

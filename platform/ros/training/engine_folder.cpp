@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -58,11 +57,17 @@ bool prepareEngineFolder(const std::string& trainerDataFile, EngineFolder& out, 
                          const std::function<void(const std::string&)>& warn)
 {
     out = EngineFolder();
-    std::string text;
-    if (!readTextFile(trainerDataFile, text)) {
-        error = "cannot read the data file " + trainerDataFile;
+    std::string text, why;
+    // A missing file keeps its short message; any other refusal says why.
+    const auto readInput = [&](const std::string& what, const std::string& path, long long limit,
+                               std::string& content) {
+        const InputStatus st = readInputFile(path, limit, content, why);
+        if (st != InputStatus::Ok)
+            error = "cannot read " + what + " " + path + (st == InputStatus::Refused ? ": " + why : "");
+        return st == InputStatus::Ok;
+    };
+    if (!readInput("the data file", trainerDataFile, kMaxDataFileBytes, text))
         return false;
-    }
     const auto keys = parseDataFile(text);
     const auto get = [&keys](const char* key, const std::string& fallback) {
         const auto it = keys.find(key);
@@ -89,10 +94,8 @@ bool prepareEngineFolder(const std::string& trainerDataFile, EngineFolder& out, 
     }
 
     std::string listText;
-    if (!readTextFile(trainList, listText)) {
-        error = "cannot read the training list " + trainList;
+    if (!readInput("the training list", trainList, kMaxListBytes, listText))
         return false;
-    }
 
     const std::string parent = parentOf(trainerDataFile);
     out.folder = parent.empty() ? kEngineFolderName : parent + "/" + kEngineFolderName;
@@ -123,9 +126,12 @@ bool prepareEngineFolder(const std::string& trainerDataFile, EngineFolder& out, 
         }
         const std::string labels = labelTextOf(image);
         std::string labelText;
-        if (!readTextFile(labels, labelText)) {
+        const InputStatus read = readInputFile(labels, kMaxLabelTextBytes, labelText, why);
+        if (read != InputStatus::Ok) {
             ++out.skippedImages;
-            report("label text " + labels + " of " + image + " is missing; image left out of training");
+            report("label text " + labels + " of " + image
+                   + (read == InputStatus::Missing ? " is missing" : " cannot be read (" + why + ")")
+                   + "; image left out of training");
             continue;
         }
         std::string decoded;
@@ -137,6 +143,11 @@ bool prepareEngineFolder(const std::string& trainerDataFile, EngineFolder& out, 
             if (d.kind == DecodedLabel::Bad) {
                 ++out.badLines;
                 report(labels + " line " + std::to_string(i + 1) + ": " + d.error + "; line skipped");
+                continue;
+            }
+            if (d.kind == DecodedLabel::Outside) {
+                ++out.outsideBoxes;
+                report(labels + " line " + std::to_string(i + 1) + ": " + d.error + "; left out");
                 continue;
             }
             decoded += darknetLabelLine(d) + "\n";
@@ -154,11 +165,8 @@ bool prepareEngineFolder(const std::string& trainerDataFile, EngineFolder& out, 
             error = "cannot link " + image + " into " + imgDir;
             return false;
         }
-        std::ofstream lab(stem + ".txt", std::ios::binary | std::ios::trunc);
-        lab << decoded;
-        lab.close();
-        if (!lab) {
-            error = "cannot write " + stem + ".txt";
+        if (!writeFileAtomically(stem + ".txt", decoded, &why)) {
+            error = "cannot write " + stem + ".txt: " + why;
             return false;
         }
         engineList += link + "\n";
@@ -176,8 +184,8 @@ bool prepareEngineFolder(const std::string& trainerDataFile, EngineFolder& out, 
     const std::string listFile = out.folder + "/train.txt";
     const std::string data = "classes = " + std::to_string(out.classes) + "\n" + "train  = " + listFile + "\n"
         + "valid  = " + listFile + "\n" + "names = " + names + "\n" + "backup = " + out.backupDir + "\n";
-    if (!writeFileAtomically(listFile, engineList) || !writeFileAtomically(out.dataFile, data)) {
-        error = "cannot write the list and data file in " + out.folder;
+    if (!writeFileAtomically(listFile, engineList, &why) || !writeFileAtomically(out.dataFile, data, &why)) {
+        error = "cannot write the list and data file in " + out.folder + ": " + why;
         return false;
     }
     return true;

@@ -20,6 +20,7 @@ struct EngineFolder {
     int images = 0;        // images handed to the engine
     int objects = 0;       // label lines decoded
     int badLines = 0;      // label lines refused
+    int outsideBoxes = 0;  // label lines left out: no part of the box in the image
     int skippedImages = 0; // listed images that are missing or have no label text
 };
 

@@ -88,8 +88,9 @@ void EngineOutputMonitor::completeSaves()
     pendingSaves_.clear();
     if (publish.empty())
         return;
-    if (!copyFileAtomically(publish, backupPath()))
-        notes_.push_back("cannot copy " + publish + " to " + backupPath());
+    std::string why;
+    if (!copyFileAtomically(publish, backupPath(), &why))
+        notes_.push_back("cannot copy " + publish + " to " + backupPath() + ": " + why);
 }
 
 std::vector<std::string> EngineOutputMonitor::takeNotes()

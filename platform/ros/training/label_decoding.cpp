@@ -2,6 +2,7 @@
 
 #include "text_util.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +17,23 @@ namespace {
 // by the divisor (at most 2.3) a full-size value of 1 can read up to about
 // 1 + 1.2e-6.
 constexpr double kRoundingSlack = 1e-5;
+
+// A part inside the image narrower than this would reach darknet as a size
+// (or centre) of 0.000000 in its six decimals.
+constexpr double kMinPart = 2e-6;
+
+// The part of [centre - size / 2, centre + size / 2] within [0, 1], as its
+// centre and size; false when it is narrower than kMinPart.
+bool partInside(double& centre, double& size)
+{
+    const double lo = std::max(0.0, centre - size / 2);
+    const double hi = std::min(1.0, centre + size / 2);
+    if (!(hi - lo >= kMinPart))
+        return false;
+    centre = (lo + hi) / 2;
+    size = hi - lo;
+    return true;
+}
 
 bool parseLong(const std::string& text, long& value)
 {
@@ -98,21 +116,33 @@ DecodedLabel decodeLabelLine(const std::string& line, int classCount)
             return out;
         }
         v[i] = raw * f;
-        if (!(v[i] > 0.0) || v[i] > 1.0 + kRoundingSlack) {
-            char buf[64];
-            std::snprintf(buf, sizeof buf, "%g", v[i]);
-            out.error = std::string(names[i]) + " " + buf + " is outside (0, 1]";
+        if (v[i] > 1.0 && v[i] <= 1.0 + kRoundingSlack)
+            v[i] = 1.0;
+    }
+    double cy = v[0], cx = v[1], h = v[2], w = v[3];
+    // Each axis whose centre or size lies outside (0, 1] is cut to the image;
+    // an axis within it stays as written (darknet cuts a box that reaches
+    // over the edge from inside itself).
+    const auto within = [](double x) { return x > 0.0 && x <= 1.0; };
+    const bool xWithin = within(cx) && within(w);
+    const bool yWithin = within(cy) && within(h);
+    if (!xWithin || !yWithin) {
+        const bool sized = w > 0.0 && h > 0.0;
+        if (!sized || (!xWithin && !partInside(cx, w)) || (!yWithin && !partInside(cy, h))) {
+            char buf[160];
+            std::snprintf(buf, sizeof buf, "the box (cx %g, cy %g, w %g, h %g) %s", v[1], v[0], v[3], v[2],
+                          sized ? "lies outside the image" : "has no size");
+            out.kind = DecodedLabel::Outside;
+            out.error = buf;
             return out;
         }
-        if (v[i] > 1.0)
-            v[i] = 1.0;
     }
     out.kind = DecodedLabel::Ok;
     out.classIndex = k;
-    out.cy = v[0];
-    out.cx = v[1];
-    out.h = v[2];
-    out.w = v[3];
+    out.cy = cy;
+    out.cx = cx;
+    out.h = h;
+    out.w = w;
     return out;
 }
 

@@ -1,10 +1,13 @@
 #include "text_util.h"
 
+#include "atomic_file.h"
+#include "bounded_input.h"
+
+#include <QFile>
+
 #include <cctype>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
+#include <filesystem>
+#include <system_error>
 
 namespace nomu_ros {
 
@@ -78,64 +81,91 @@ bool endsWith(const std::string& text, const std::string& suffix)
         && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-bool readTextFile(const std::string& path, std::string& content)
+namespace {
+
+// A path as Qt's file functions take it, so that they open the same bytes.
+QString qtPath(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    content = ss.str();
-    return !in.bad();
+    return QFile::decodeName(QByteArray(path.data(), static_cast<int>(path.size())));
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& content)
+} // namespace
+
+InputStatus readInputFile(const std::string& path, long long limit, std::string& content, std::string& error)
 {
-    const std::string tmp = path + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out << content;
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(tmp.c_str());
-            return false;
-        }
+    content.clear();
+    QByteArray bytes;
+    QString why;
+    switch (bounded_input::read_regular_file(qtPath(path), limit, &bytes, &why)) {
+    case bounded_input::ReadStatus::Ok:
+        content.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
+        return InputStatus::Ok;
+    case bounded_input::ReadStatus::Missing:
+        error = why.toStdString();
+        return InputStatus::Missing;
+    case bounded_input::ReadStatus::Refused:
+    case bounded_input::ReadStatus::TooLarge:
+        break;
     }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+    error = why.toStdString();
+    return InputStatus::Refused;
 }
 
-bool copyFileAtomically(const std::string& from, const std::string& to)
+InputStatus checkInputFile(const std::string& path, std::string& error)
 {
-    std::ifstream in(from, std::ios::binary);
-    if (!in)
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec) && !ec) {
+        error = path + " does not exist";
+        return InputStatus::Missing;
+    }
+    QFile file;
+    QString why;
+    if (!bounded_input::open_regular_file(qtPath(path), &file, &why)) {
+        error = why.toStdString();
+        return InputStatus::Refused;
+    }
+    return InputStatus::Ok;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& content, std::string* error)
+{
+    QString why;
+    const bool ok = write_file_atomically(qtPath(path),
+                                          QByteArray(content.data(), static_cast<int>(content.size())),
+                                          kOutputFile, &why);
+    if (!ok && error)
+        *error = why.toStdString();
+    return ok;
+}
+
+bool copyFileAtomically(const std::string& from, const std::string& to, std::string* error)
+{
+    QFile in;
+    QString why;
+    if (!bounded_input::open_regular_file(qtPath(from), &in, &why)) {
+        if (error)
+            *error = why.toStdString();
         return false;
-    const std::string tmp = to + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        // Inserting an empty stream buffer sets failbit; an empty file copies as empty.
-        if (in.peek() != std::char_traits<char>::eof())
-            out << in.rdbuf();
-        out.flush();
-        if (!out || in.bad()) {
-            out.close();
-            std::remove(tmp.c_str());
-            return false;
+    }
+    AtomicFileWriter out(qtPath(to), kOutputFile);
+    bool ok = out.open();
+    while (ok) {
+        const QByteArray block = in.read(1 << 20);
+        if (block.isEmpty()) {
+            if (in.error() != QFileDevice::NoError) {
+                if (error)
+                    *error = "cannot read " + from + ": " + in.errorString().toStdString();
+                return false;
+            }
+            break;
         }
+        ok = out.write(block);
     }
-    if (std::rename(tmp.c_str(), to.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+    if (ok)
+        ok = out.commit();
+    if (!ok && error)
+        *error = out.errorString().toStdString();
+    return ok;
 }
 
 } // namespace nomu_ros

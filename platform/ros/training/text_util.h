@@ -15,12 +15,32 @@ std::string removeBlanks(const std::string& text);
 bool startsWith(const std::string& text, const std::string& prefix);
 bool endsWith(const std::string& text, const std::string& suffix);
 
-// Reads a whole file; false when it cannot be opened.
-bool readTextFile(const std::string& path, std::string& content);
-// Writes a file through a temporary file in the same folder renamed over the
-// target, so a reader never sees it half written; false on failure.
-bool writeFileAtomically(const std::string& path, const std::string& content);
-// Copies a file the same way.
-bool copyFileAtomically(const std::string& from, const std::string& to);
+// Limits of the inputs read by name: generous, and those of the trainer
+// where it reads the same file.
+constexpr long long kMaxDescriptionBytes = 16LL << 20; // the network description
+constexpr long long kMaxDataFileBytes = 16LL << 20;    // "obj.data"
+constexpr long long kMaxListBytes = 256LL << 20;       // the training list
+constexpr long long kMaxLabelTextBytes = 16LL << 20;   // one label text
+
+enum class InputStatus { Ok, Missing, Refused };
+
+// Reads the whole regular file `path` of at most `limit` bytes. A FIFO, a
+// device or a folder under that name is refused without being waited on.
+// Anything but Ok leaves `content` empty and puts the reason, naming the
+// path, into `error`.
+InputStatus readInputFile(const std::string& path, long long limit, std::string& content, std::string& error);
+
+// Looks whether `path` is a regular file that can be opened for reading,
+// without waiting on whatever it is. Missing or Refused with the reason in
+// `error` otherwise.
+InputStatus checkInputFile(const std::string& path, std::string& error);
+
+// Writes a file through a new file in the same folder that replaces the
+// target only once every byte is in it, so a reader never sees it half
+// written and a failed write (a full disk, a file-size limit) leaves the
+// previous file; false with the system's reason in *error on failure.
+bool writeFileAtomically(const std::string& path, const std::string& content, std::string* error = nullptr);
+// Copies a regular file the same way.
+bool copyFileAtomically(const std::string& from, const std::string& to, std::string* error = nullptr);
 
 } // namespace nomu_ros

@@ -37,14 +37,24 @@ void say(const std::string& text)
     }
 }
 
+// Reads an input named on the command line; false after a line on stderr
+// (the short one for a missing file, with the reason for any other refusal).
+bool readInput(const std::string& what, const std::string& path, long long limit, std::string& content)
+{
+    std::string why;
+    const InputStatus st = readInputFile(path, limit, content, why);
+    if (st == InputStatus::Ok)
+        return true;
+    say("cannot read " + what + " " + path + (st == InputStatus::Refused ? ": " + why : ""));
+    return false;
+}
+
 int runTraining(const TrainArguments& args, const EngineChoice& engine)
 {
     // The description first: a refusal changes nothing in the training folder.
     std::string cfgText;
-    if (!readTextFile(args.cfgFile, cfgText)) {
-        say("cannot read the network description " + args.cfgFile);
+    if (!readInput("the network description", args.cfgFile, kMaxDescriptionBytes, cfgText))
         return 2;
-    }
     const std::vector<CfgSection> sections = parseCfg(cfgText);
     if (engine.legacy) {
         const NetworkProblem p = findLegacyEngineProblem(sections);
@@ -56,10 +66,8 @@ int runTraining(const TrainArguments& args, const EngineChoice& engine)
         }
     }
     std::string dataText;
-    if (!readTextFile(args.dataFile, dataText)) {
-        say("cannot read the data file " + args.dataFile);
+    if (!readInput("the data file", args.dataFile, kMaxDataFileBytes, dataText))
         return 2;
-    }
     // The class count is checked against the description before any file is written.
     {
         const auto keys = parseDataFile(dataText);
@@ -94,10 +102,18 @@ int runTraining(const TrainArguments& args, const EngineChoice& engine)
     say(std::to_string(folder.images) + " images with " + std::to_string(folder.objects) + " objects decoded into "
         + folder.folder + (folder.skippedImages ? " (" + std::to_string(folder.skippedImages) + " images left out)" : ""));
 
+    // The engine opens the start weights itself: anything but a regular file
+    // it can open (a FIFO would hold it for ever) counts as no weights.
     std::string weights = args.weights;
-    if (!weights.empty() && !fs::is_regular_file(weights)) {
-        say("start weights " + weights + " not found; training from scratch");
-        weights.clear();
+    std::string why;
+    if (!weights.empty()) {
+        const InputStatus st = checkInputFile(weights, why);
+        if (st == InputStatus::Missing)
+            say("start weights " + weights + " not found; training from scratch");
+        else if (st == InputStatus::Refused)
+            say("start weights not used (" + why + "); training from scratch");
+        if (st != InputStatus::Ok)
+            weights.clear();
     }
 
     // The engine names its weights after the description's file name, so a
@@ -105,8 +121,8 @@ int runTraining(const TrainArguments& args, const EngineChoice& engine)
     std::string cfgFile = args.cfgFile;
     if (maxBatches > 0) {
         cfgFile = folder.folder + "/" + fs::path(args.cfgFile).filename().string();
-        if (!writeFileAtomically(cfgFile, withMaxBatches(cfgText, maxBatches))) {
-            say("cannot write " + cfgFile);
+        if (!writeFileAtomically(cfgFile, withMaxBatches(cfgText, maxBatches), &why)) {
+            say("cannot write " + cfgFile + ": " + why);
             return 2;
         }
         say("NOMU_TRAIN_MAX_BATCHES=" + std::to_string(maxBatches) + ": training ends after "
@@ -168,6 +184,10 @@ int main(int argc, char** argv)
     const sigset_t mask = stopSignalSet();
     sigprocmask(SIG_BLOCK, &mask, nullptr);
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // Beyond a file-size limit a write fails (EFBIG) and is reported instead
+    // of ending the program. The engine inherits this, so its own writes past
+    // the limit fail the same way rather than killing it mid-save.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     std::vector<std::string> args(argv + 1, argv + argc);
     const TrainArguments parsed = parseTrainArguments(args);
