@@ -124,7 +124,7 @@ int boundary(const QChar* d, int n, int u)
     return u;
 }
 
-// x * a / b for a b that divides it, in 64 bits when it fits, else false.
+// value / divisor (which divides it) when it fits 64 bits, else false.
 bool exact_quotient(__int128 value, long long divisor, long long* out)
 {
     const __int128 q = value / divisor;

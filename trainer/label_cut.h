@@ -41,8 +41,8 @@
 
 class LabelCut {
 public:
-    static const int kShortLabel = 1024;  // drawn whole
-    static const int kCheckpoint = 4096;  // characters between two table entries
+    static constexpr int kShortLabel = 1024;  // drawn whole
+    static constexpr int kCheckpoint = 4096;  // characters between two table entries
 
     struct Cut {
         std::string text;     // UTF-8 bytes to draw

@@ -21,7 +21,7 @@ class LabelDialog : public QDialog {
     Q_OBJECT
 
 public:
-    static const int kShownChars = 256;
+    static constexpr int kShownChars = 256;
 
     explicit LabelDialog(QWidget* parent = nullptr);
     ~LabelDialog() override;
