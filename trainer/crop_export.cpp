@@ -83,10 +83,19 @@ QString export_folder_name(const QString& chosen_dir, qint64 stamp)
     }
 }
 
+namespace {
+
+QString file_name_of(qint64 stamp, const QString& escaped_label, int counter, bool png)
+{
+    return QString::number(stamp) + QLatin1Char('_') + escaped_label + QLatin1Char('_') + QString::number(counter) +
+           (png ? QStringLiteral(".png") : QStringLiteral(".jpg"));
+}
+
+} // namespace
+
 QString crop_file_name(qint64 stamp, const QString& label, int counter, bool png)
 {
-    return QString::number(stamp) + QLatin1Char('_') + escape_file_name(label) + QLatin1Char('_') +
-           QString::number(counter) + (png ? QStringLiteral(".png") : QStringLiteral(".jpg"));
+    return file_name_of(stamp, escape_file_name(label), counter, png);
 }
 
 CropExportResult export_crops(const QString& chosen_dir, qint64 stamp, const QList<QFileInfo>& images,
@@ -107,6 +116,13 @@ CropExportResult export_crops(const QString& chosen_dir, qint64 stamp, const QLi
     // list; go through the list as it was at the start.
     const QList<QFileInfo> list = images;
     QMap<QString, int> counters; // crops per exact class name in this run
+    // The escaped names per class name: a long label's cut name hashes the
+    // whole label, once per run.
+    struct Names {
+        QString in_file;
+        QString folder;
+    };
+    QMap<QString, Names> names;
     for (int i = 0; i < list.size(); ++i) {
         if (progress && !progress(i))
             return result;
@@ -130,9 +146,12 @@ CropExportResult export_crops(const QString& chosen_dir, qint64 stamp, const QLi
                 ++result.skipped;
                 continue;
             }
-            const QString folder =
-                options.same_folder ? result.export_dir : result.export_dir + QLatin1Char('/') + escape_folder_name(object.label);
-            const QString file = folder + QLatin1Char('/') + crop_file_name(stamp, object.label, counter, options.png);
+            auto named = names.find(object.label);
+            if (named == names.end())
+                named = names.insert(object.label, Names{escape_file_name(object.label), escape_folder_name(object.label)});
+            const QString folder = options.same_folder ? result.export_dir
+                                                       : result.export_dir + QLatin1Char('/') + named->folder;
+            const QString file = folder + QLatin1Char('/') + file_name_of(stamp, named->in_file, counter, options.png);
             ++counter; // numbers are handed out whether or not the write succeeds
 
             if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder)) {

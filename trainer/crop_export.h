@@ -42,7 +42,8 @@ bool crop_region(const cv::Rect& box, int cols, int rows, const CropOptions& opt
 // run in the same second never writes into the first run's folder.
 QString export_folder_name(const QString& chosen_dir, qint64 stamp);
 
-// A crop file name: stamp, "_", the escaped label, "_", counter, ".png"/".jpg".
+// A crop file name: stamp, "_", the escaped label, "_", counter, ".png"/".jpg";
+// at most 255 bytes however long the label (file_name_escape.h).
 QString crop_file_name(qint64 stamp, const QString& label, int counter, bool png);
 
 struct CropExportResult {

@@ -18,6 +18,7 @@
 // The data members are public: the launcher and the other dialogs read them,
 // and the tests check them directly.
 
+#include "label_cut.h"
 #include "label_dialog.h"
 #include "labeling.h"
 
@@ -179,6 +180,8 @@ public:
     // One stderr line per kind of redraw failure (the redraw goes on).
     void report_redraw_error(const char* what);
     QString last_redraw_error;
+    // The visible parts of long labels, kept from one redraw to the next.
+    LabelCut label_cut;
 
     // ---- training run (added with the training run control)
     // The private folder (mode 0700) that holds the deciphered copy of a

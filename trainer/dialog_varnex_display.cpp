@@ -13,6 +13,7 @@
 
 #include "box_geometry.h"
 #include "dialog_labeling_setting.h"
+#include "label_cut.h"
 #include "label_text.h"
 
 #include <QKeyEvent>
@@ -114,6 +115,7 @@ void DialogVarnex::drawObject()
             const bool has_frame = cur_index >= 0 && cur_index < static_cast<int>(labeling.frame_names.size());
             const auto it = has_frame ? labeling.frames.constFind(labeling.frame_names[static_cast<size_t>(cur_index)])
                                       : labeling.frames.constEnd();
+            label_cut.begin_redraw();
             if (it != labeling.frames.constEnd()) {
                 try {
                     const Frame& frame = it.value();
@@ -131,17 +133,22 @@ void DialogVarnex::drawObject()
                             draw_circle(display_image, o.center, 2, kDot, dot_thickness, cv::LINE_8);
                         }
 
-                        const std::string text = o.label.toStdString();
-                        int baseline = 0;
-                        const cv::Size ts = cv::getTextSize(text, cv::FONT_HERSHEY_COMPLEX_SMALL, text_scale,
-                                                            text_thickness, &baseline);
                         const long long x = o.bbox.x;
                         const long long y = o.bbox.y;
+                        // Only the part of a long label that can show is
+                        // measured and drawn.
+                        const LabelCut::Cut text = label_cut.cut(o.label, x, W, text_scale, text_thickness);
                         draw_rectangle(display_image, std::max(0LL, x - half),
-                                       std::max(0LL, y - half - ts.height - text_offset),
-                                       std::min(x + ts.width, W - 1LL), std::min<long long>(y, H - half), o.color, -1,
-                                       cv::LINE_8);
-                        label_text.put(display_image, text, cv::Point2l(x, y - text_offset), kText);
+                                       std::max(0LL, y - half - text.height - text_offset),
+                                       std::min(x + text.width, W - 1LL), std::min<long long>(y, H - half), o.color,
+                                       -1, cv::LINE_8);
+                        if (o.label.size() <= LabelCut::kShortLabel)
+                            label_text.put(display_image, text.text, cv::Point2l(x, y - text_offset), kText);
+                        else
+                            cv::putText(display_image, text.text,
+                                        cv::Point(clamp_to_int(text.origin_x), clamp_to_int(y - text_offset)),
+                                        cv::FONT_HERSHEY_COMPLEX_SMALL, text_scale, kText, text_thickness, cv::LINE_8,
+                                        false);
                     }
                 } catch (const std::exception& e) {
                     // One object that cannot be drawn ends the objects of this
@@ -149,6 +156,7 @@ void DialogVarnex::drawObject()
                     report_redraw_error(e.what());
                 }
             }
+            label_cut.end_redraw();
 
             if (pending_rect.width != 0 && pending_rect.height != 0)
                 draw_box(display_image, pending_rect, kPending, box_thickness);

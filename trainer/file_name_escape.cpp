@@ -1,6 +1,9 @@
 #include "file_name_escape.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
+
+#include <algorithm>
 
 namespace {
 
@@ -30,17 +33,55 @@ bool percent_reads_as_escape(const QString& label, int i)
            (i + 1 < label.size() && label.at(i + 1) == QLatin1Char('u') && hex_digits(label, i + 2, 4));
 }
 
+// The UTF-8 length of out[from..]: every unit is a whole character or a
+// whole surrogate pair there (lone surrogates were escaped).
+int utf8_length(const QString& out, int from)
+{
+    int n = 0;
+    for (int i = from; i < out.size(); ++i) {
+        const ushort u = out.at(i).unicode();
+        if (u < 0x80)
+            n += 1;
+        else if (u < 0x800)
+            n += 2;
+        else if (QChar::isHighSurrogate(u))
+            n += 4, ++i;
+        else
+            n += 3;
+    }
+    return n;
+}
+
+// "%7E" and 16 hexadecimal digits of the whole label's SHA-256. The escapes
+// never write "%7E" ("~" is kept as it is, and a "%7E" of the label becomes
+// "%257E"), so a cut name never equals the name of a label that was not cut,
+// and two cut labels share a name only when their digests do.
+QString cut_mark(const QString& label)
+{
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(label.constData()), label.size() * 2),
+        QCryptographicHash::Sha256);
+    return QStringLiteral("%7E") + QString::fromLatin1(digest.left(8).toHex());
+}
+
 } // namespace
 
+// The escaped label, or, when its UTF-8 form is longer than kMaxEscapedBytes,
+// its longest prefix of whole escapes and characters that leaves room for
+// the cut mark and the digest of the whole label.
 QString escape_file_name(const QString& label)
 {
     if (label.isEmpty())
         return QStringLiteral("%");
 
+    const int budget = kMaxEscapedBytes - kCutMarkBytes;
     QString out;
-    out.reserve(label.size());
+    out.reserve(std::min(label.size(), kMaxEscapedBytes));
+    int bytes = 0;      // UTF-8 length of `out`
+    int kept_size = -1; // size of `out` while it still fitted the cut budget
     for (int i = 0; i < label.size(); ++i) {
         const QChar c = label.at(i);
+        const int before = out.size();
         if (c == QLatin1Char('%'))
             out += percent_reads_as_escape(label, i) ? QStringLiteral("%25") : QStringLiteral("%");
         else if (c == QLatin1Char('/'))
@@ -56,6 +97,13 @@ QString escape_file_name(const QString& label)
             out += QStringLiteral("%u") + QString("%1").arg(c.unicode(), 4, 16, QChar('0')).toUpper();
         else
             out += c;
+        bytes += utf8_length(out, before);
+        if (bytes <= budget)
+            kept_size = out.size();
+        if (bytes > kMaxEscapedBytes) {
+            out.truncate(kept_size);
+            return out + cut_mark(label);
+        }
     }
     return out;
 }

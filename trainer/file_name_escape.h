@@ -15,6 +15,18 @@
 // by two hex digits or by "u" and four, and a label that is "%" alone. Any
 // other "%" stays as it is. The result never contains "/" or a control
 // character and is never empty, so it cannot leave the folder it is joined to.
+//
+// A name may be at most 255 bytes long. An escaped label longer than
+// kMaxEscapedBytes bytes of UTF-8 is cut: its longest prefix (of whole escapes
+// and characters) of at most kMaxEscapedBytes - kCutMarkBytes bytes, then
+// "%7E" and 16 hexadecimal digits of a SHA-256 digest of the whole label. The
+// escapes never write "%7E", so a cut name differs from every uncut one, and
+// two long labels that share a prefix still get names of their own. With the
+// crop file name's stamp, counter and extension around it the name stays
+// within 255 bytes.
+
+const int kMaxEscapedBytes = 200;
+const int kCutMarkBytes = 19; // "%7E" and 16 digits
 
 #include <QString>
 

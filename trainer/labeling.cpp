@@ -46,6 +46,17 @@ cv::Scalar class_color(long long index, const float palette[6][3])
 
 namespace {
 
+// A class name as a message shows it: a long one (a ".gt" is read as it is)
+// by its start and its length, so that a line stays a line.
+QString message_text(const QString& name)
+{
+    const int kShown = 64;
+    if (name.size() <= kShown)
+        return name;
+    const int n = name.at(kShown - 1).isHighSurrogate() ? kShown - 1 : kShown;
+    return name.left(n) + QString("... (%1 characters)").arg(name.size());
+}
+
 // Integer of part `i` of `parts`; 0 when the part is missing or not an integer.
 int intPart(const QStringList& parts, int i)
 {
@@ -132,7 +143,7 @@ int Labeling::add_class(const QString& name)
 {
     if (classes.size() >= static_cast<size_t>(kMaxClasses)) {
         std::fprintf(stderr, "[Varnex] : class table full (%d classes), label not added: %s\n", kMaxClasses,
-                     name.toLocal8Bit().constData());
+                     message_text(name).toLocal8Bit().constData());
         return -1;
     }
     classes.push_back(name);

@@ -1,7 +1,9 @@
 // Times one redraw of the labeling view (DialogVarnex::drawObject: image
 // copy, every mark, conversion and scaling into the view) with the key poll's
 // 20 ms wait replaced by an immediate answer. Prints the median per redraw
-// for each scene. Run: QT_QPA_PLATFORM=offscreen bench_redraw [repetitions]
+// for each scene (the long-label scenes: one box whose class name is 10 or
+// 100 MiB long, a few runs only, and the first redraw on its own). Run:
+// QT_QPA_PLATFORM=offscreen bench_redraw [repetitions]
 // (BENCH_NOLABEL=1 draws the same scenes without label text, to see its share).
 
 #include "dialog_varnex.h"
@@ -25,6 +27,8 @@ struct Scene {
     int height;
     int boxes;
     int polygons;
+    int label_mib = 0;    // object 0's class name is this many MiB long
+    int label_x = 10;     // and its box starts at this column
 };
 
 void fill(DialogVarnex& d, const Scene& s)
@@ -50,6 +54,14 @@ void fill(DialogVarnex& d, const Scene& s)
             for (int p = 0; p < 6; ++p)
                 o.landmark.push_back(cv::Point(o.bbox.x + rng.uniform(0, w), o.bbox.y + rng.uniform(0, h)));
         frame.push_back(o);
+    }
+    if (s.label_mib > 0) {
+        QString label;
+        label.reserve(s.label_mib << 20);
+        while (label.size() < (s.label_mib << 20))
+            label += QStringLiteral("car person ");
+        frame[0].label = label;
+        frame[0].bbox = cv::Rect(s.label_x, 100, 50, 30);
     }
     d.labeling.frames.clear();
     d.labeling.frames.insert("scene.png", frame);
@@ -84,18 +96,25 @@ int main(int argc, char** argv)
     std::printf("view %dx%d\n", d.ui->label_img->width(), d.ui->label_img->height());
 
     const Scene scenes[] = {{"1920x1080, 100 boxes + 20 polygons", 1920, 1080, 100, 20},
-                            {"4000x3000, 500 objects", 4000, 3000, 450, 50}};
+                            {"4000x3000, 500 objects", 4000, 3000, 450, 50},
+                            {"640x480, one 10 MiB label", 640, 480, 1, 0, 10},
+                            {"640x480, one 100 MiB label", 640, 480, 1, 0, 100},
+                            {"640x480, one 100 MiB label from x = -100000000", 640, 480, 1, 0, 100, -100000000}};
     for (const Scene& s : scenes) {
         fill(d, s);
         std::vector<double> ms;
-        for (int i = 0; i < reps + 5; ++i) {
+        const int warm = s.label_mib > 0 ? 1 : 5;
+        const int runs = s.label_mib > 0 ? std::min(reps, 5) : reps;
+        for (int i = 0; i < runs + warm; ++i) {
             QElapsedTimer t;
             t.start();
             {
                 QMutexLocker lock(&d.mutex);
                 d.drawObject();
             }
-            if (i >= 5) // warm-up
+            if (i == 0 && s.label_mib > 0)
+                std::printf("%s: first redraw %.2f ms\n", s.name, t.nsecsElapsed() / 1e6);
+            if (i >= warm) // warm-up
                 ms.push_back(t.nsecsElapsed() / 1e6);
         }
         std::printf("%s: median %.2f ms per redraw (min %.2f, max %.2f, %d runs)\n", s.name, median(ms),

@@ -551,21 +551,25 @@ private slots:
         QVERIFY(catcher.urls.isEmpty());
     }
 
-    // A 300-character label cannot be written: no success, a warning with the
-    // count and the first failing path, reported once.
+    // A crop too large for the file-size limit cannot be written: no
+    // success, a warning with the count and the first failing path, reported
+    // once.
     void failedWriteIsReported()
     {
         QTemporaryDir out;
         Labeling labeling;
-        const QString label(300, 'L');
-        const auto images = images_for(labeling, {Frame{object("car", 10, 10, 20, 20), object(label, 10, 10, 20, 20)}});
+        const auto images =
+            images_for(labeling, {Frame{object("car", 10, 10, 20, 20), object("person", 0, 0, 400, 400)}});
         DialogExportCrop d;
         d.image_files = &images;
         d.labeling = &labeling;
-        d.run_export(out.path());
+        {
+            testsupport::FileSizeLimit limit(20000);
+            d.run_export(out.path());
+        }
         QVERIFY(!d.success);
         QCOMPARE(d.failed_writes(), 1);
-        const QString failing = d.export_dir + "/" + QFileInfo(d.export_dir).fileName().mid(12) + "_" + label + "_0.png";
+        const QString failing = d.export_dir + "/" + QFileInfo(d.export_dir).fileName().mid(12) + "_person_0.png";
         QCOMPARE(d.first_failed_path(), failing);
 
         SeenBox box;

@@ -92,6 +92,8 @@ private slots:
     void blackImageStillShowsObjects();
     void zeroFontScale();
     void hugeThicknessesDoNotEndTheRedraw();
+    void longLabelShowsItsVisiblePart_data();
+    void longLabelShowsItsVisiblePart();
     void skippedWhenHiddenOrOtherTab();
     void keys();
     void keyPoll_data();
@@ -331,6 +333,42 @@ void Display::hugeThicknessesDoNotEndTheRedraw()
     QCOMPARE(px(0, 0), kCrosshair);
     QCOMPARE(px(479, 1999), kCrosshair);
     d_->hide();
+}
+
+void Display::longLabelShowsItsVisiblePart_data()
+{
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<cv::Rect>("box");
+    QTest::newRow("default scale") << 1.0 << cv::Rect(10, 100, 50, 30);
+    QTest::newRow("left of the image") << 1.0 << cv::Rect(-300, 100, 400, 30);
+    // 10 MiB of glyphs at scale 40 are wider than an int: measured whole, the
+    // background's width wrapped around.
+    QTest::newRow("large scale") << 40.0 << cv::Rect(10, 400, 50, 30);
+}
+
+// A 10 MiB class name shows exactly as its first 4000 characters, which
+// already run past the right edge; redrawing it stays quick.
+void Display::longLabelShowsItsVisiblePart()
+{
+    QFETCH(double, scale);
+    QFETCH(cv::Rect, box);
+    QString label;
+    label.reserve(10 << 20);
+    while (label.size() < (10 << 20))
+        label += QString::fromUtf8("car W\xc3\xa9 i|");
+    cv::Mat shown[2];
+    const QString labels[2] = {label, label.left(4000)};
+    for (int i = 0; i < 2; ++i) {
+        scene(640, 480, {makeObject(box, labels[i])});
+        d_->dlg_lb_setting->restore_setting(settings(2, 2, 0, scale, 1, 5));
+        for (int r = 0; r < 5; ++r)
+            redraw();
+        shown[i] = d_->display_image.clone();
+    }
+    QVERIFY(countColour(shown[1], kColour) > 0);
+    cv::Mat diff;
+    cv::absdiff(shown[0], shown[1], diff);
+    QCOMPARE(cv::countNonZero(diff.reshape(1)), 0);
 }
 
 void Display::skippedWhenHiddenOrOtherTab()

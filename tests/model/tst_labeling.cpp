@@ -438,6 +438,13 @@ private slots:
         QVERIFY(isAdjacentBlend(lb->class_colors[Labeling::kMaxClasses - 1]));
         QCOMPARE(lb->add_class("beyond"), -1);
         QCOMPARE(int(lb->classes.size()), Labeling::kMaxClasses);
+        // A 10 MiB name is said by its start and its length.
+        testsupport::StderrCapture err;
+        QCOMPARE(lb->add_class(QString(10 << 20, 'x')), -1);
+        const QString said = err.take();
+        QCOMPARE(said, QString("[Varnex] : class table full (99999 classes), label not added: %1... (10485760 "
+                               "characters)\n")
+                           .arg(QString(64, 'x')));
     }
 
     void loadBeyondClassTable()

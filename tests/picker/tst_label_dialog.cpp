@@ -100,6 +100,35 @@ private slots:
         QCOMPARE(d.getLineEdit(), QString("person"));
     }
 
+    // A 10 MiB class name, and another one that differs only at its end, are
+    // shown cut, and a click picks the whole name of its row (a line edit
+    // holds no more than 32767 characters). A name typed over the pick is
+    // what the picker returns then.
+    void longNameIsShownCutAndPickedWhole()
+    {
+        const QString first = QString(10 << 20, 'n');
+        const QString second = QString((10 << 20) - 1, 'n') + 'm';
+        LabelDialog d(nullptr);
+        d.setLabelItemp("car");
+        d.setLabelItemp(first);
+        d.setLabelItemp(second);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QTableWidget* t = d.ui->tableWidget;
+        for (int row : {1, 2}) {
+            QVERIFY(t->item(row, 1)->text().size() <= 257);
+            QTest::mouseClick(t->viewport(), Qt::LeftButton, Qt::NoModifier,
+                              t->visualItemRect(t->item(row, 1)).center());
+            QVERIFY(d.ui->lineEdit->text().size() <= 257);
+            QVERIFY(d.getLineEdit() == (row == 1 ? first : second));
+        }
+        d.ui->lineEdit->setText("truck");
+        QCOMPARE(d.getLineEdit(), QString("truck"));
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, Qt::NoModifier, t->visualItemRect(t->item(0, 1)).center());
+        QCOMPARE(d.getLineEdit(), QString("car"));
+        QCOMPARE(t->item(0, 1)->text(), QString("car"));
+    }
+
     void typedNameAndCancel()
     {
         LabelDialog d(nullptr);
