@@ -17,8 +17,6 @@ private slots:
     void maxBatchesKnobRewritesOnlyTheNetSection();
     void netSettingMatchesTheWholeKey_data();
     void netSettingMatchesTheWholeKey();
-    void trainerTemplatesOnTheLegacyEngine_data();
-    void trainerTemplatesOnTheLegacyEngine();
 };
 
 namespace {
@@ -142,43 +140,6 @@ void TstNetworkCheck::netSettingMatchesTheWholeKey()
     const std::string cfg = "[net]\nbatch=4\nmax_batches = 500200\n# steps=1\nsteps=400000,450000\n\n"
                             "[convolutional]\nbatch_normalize=1\n";
     QCOMPARE(QString::fromStdString(withNetSetting(cfg, key.toStdString(), value.toStdString())), expected);
-}
-
-// Which of the trainer's templates Debian's darknet trains as written: the
-// CPU demonstration depends on the Fastest and NomuedDet families passing.
-void TstNetworkCheck::trainerTemplatesOnTheLegacyEngine_data()
-{
-    QTest::addColumn<QString>("model");
-    QTest::addColumn<QString>("feature"); // empty: the 2018 engine builds it
-
-    for (const char* m : {"NomuedDet-52", "NomuedDet-104", "NomuedDet-208", "NomuedDet-416", "Fastest-1.1-320",
-                          "Fastest-1.1-XL-320", "Fastest-1.1-XL-640", "V2", "V2-tiny", "V3", "V3-tiny"})
-        QTest::newRow(m) << m << "";
-    for (const char* m : {"V4-tiny", "V4-tiny-64", "V4-tiny-128", "V4-tiny-256", "NomuedDet2-128", "NomuedDet2-256",
-                          "NomuedDet2-512", "KVTRDet-128", "KVTRDet-256", "KVTRDet-512"})
-        QTest::newRow(m) << m << "groups in [route]";
-    QTest::newRow("V4") << "V4" << "activation=mish";
-    QTest::newRow("V7") << "V7" << "activation=swish";
-    for (const char* m : {"V7-tiny", "V7-tiny-64", "V7-tiny-128", "V7-tiny-256"})
-        QTest::newRow(m) << m << "new_coords in [yolo]";
-}
-
-void TstNetworkCheck::trainerTemplatesOnTheLegacyEngine()
-{
-    QFETCH(QString, model);
-    QFETCH(QString, feature);
-    QFile f(QString(NOMU_TEST_TEMPLATE_DIR) + "/" + model + "/yolo-train-template.cfg");
-    QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(f.fileName()));
-    // Filled as the trainer fills it for 2 classes (the protected families'
-    // templates are clear text; their marker lines are comments).
-    QString text = QString::fromUtf8(f.readAll());
-    text.replace("@@@@", "2").replace("$$$$", model.startsWith("V2") ? "35" : "21");
-    text.replace("$$batch$$", "64").replace("$$subdivisions$$", "8");
-    const std::string cfg = text.toStdString();
-    const auto sections = parseCfg(cfg);
-    QCOMPARE(QString::fromStdString(findLegacyEngineProblem(sections).feature), feature);
-    const QString problem = QString::fromStdString(findDescriptionProblem(cfg, sections, 2));
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
 
 QTEST_GUILESS_MAIN(TstNetworkCheck)
