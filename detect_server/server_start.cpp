@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -48,11 +49,17 @@ bool take_lock()
     case QLockFile::LockFailedError: {
         qint64 pid = 0;
         QString host, app;
-        if (lock.getLockInfo(&pid, &host, &app))
+        if (!lock.getLockInfo(&pid, &host, &app))
+            std::fprintf(stderr, "%s: another server already serves /tmp: it holds %s\n", kProgram, path);
+        else if (pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
             std::fprintf(stderr, "%s: another server (process %lld) already serves /tmp: it holds %s\n", kProgram,
                          static_cast<long long>(pid), path);
         else
-            std::fprintf(stderr, "%s: another server already serves /tmp: it holds %s\n", kProgram, path);
+            // The server that held it has ended, but its lock cannot be
+            // removed (one of another user in the sticky /tmp).
+            std::fprintf(stderr, "%s: cannot take over the lock %s of a server that ended (process %lld): %s\n",
+                         kProgram, path, static_cast<long long>(pid),
+                         qPrintable(exchange_check::why_not_replaceable(QString::fromLatin1(path))));
         break;
     }
     case QLockFile::PermissionError:

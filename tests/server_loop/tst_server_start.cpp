@@ -37,6 +37,7 @@ private slots:
     void refusesUnreplaceableFile();
     void markerOfAnotherUserRewrittenInPlace();
     void oneServerPerTmp();
+    void deadServersLockOfAnotherUser();
 
 private:
     void start(QProcess& server, const QStringList& command);
@@ -217,6 +218,28 @@ void TstServerStart::oneServerPerTmp()
     QCOMPARE(next.exitCode(), 0);
     // A server that ends frees the lock.
     QVERIFY(!QFile::exists(kLock));
+}
+
+// A lock left by a server of another user that died cannot be removed from
+// the sticky /tmp: the server says so instead of taking it for a live one.
+void TstServerStart::deadServersLockOfAnotherUser()
+{
+    QProcess dead;
+    start(dead, {SARVIK_SERVER_BIN});
+    QVERIFY(answers(dead));
+    const qint64 pid = dead.processId();
+    ::kill(pid_t(pid), SIGKILL);
+    QVERIFY(dead.waitForFinished(10000));
+
+    QProcess server;
+    start(server, testsupport::unprivilegedCommand(SARVIK_SERVER_BIN));
+    QVERIFY2(ended(server), "the server started without the lock");
+    const QString err = QString::fromLocal8Bit(server.readAllStandardError());
+    QVERIFY(server.exitCode() != 0);
+    QVERIFY2(err.contains(QString("sarvik_server: cannot take over the lock /tmp/sarvik.lock of a server that ended "
+                                  "(process %1): it belongs to another user (uid 0) and /tmp is sticky\n")
+                              .arg(pid)),
+             qPrintable(err));
 }
 
 QTEST_MAIN(TstServerStart)
