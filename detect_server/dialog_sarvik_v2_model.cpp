@@ -4,6 +4,7 @@
 #include "bounded_image.h"
 #include "det_config.h"
 #include "dialog_list_configs.h"
+#include "exchange_check.h"
 #include "exchange_paths.h"
 #include "global_nomu_lib_yolo.h"
 #include "image_file.h"
@@ -41,9 +42,11 @@ void DialogSarvik_v2::show_log(QJsonObject log)
     QString why;
     if (!write_file_atomically(sarvik_paths::kLogFile, text + "\n", kExchangeFile, &why)) {
         // No line is better than an earlier one, which a client would take
-        // for this command's answer.
-        QFile::remove(sarvik_paths::kLogFile);
+        // for this command's answer. Only then is the earlier line removed:
+        // otherwise the log keeps the latest line, also after a command that
+        // writes none.
         note("show_log", qPrintable("cannot write /tmp/sarvik.log: " + why));
+        exchange_check::remove_exchange_file(sarvik_paths::kLogFile, "show_log");
     }
 }
 
@@ -130,7 +133,7 @@ void DialogSarvik_v2::test_model(QString image)
 
         // The earlier image goes first: a failed write must not leave it
         // behind this test's "test_end".
-        QFile::remove(sarvik_paths::kResultImage);
+        exchange_check::remove_exchange_file(sarvik_paths::kResultImage, "test_model");
         if (!write_image_file(sarvik_paths::kResultImage, img, kExchangeFile, &why))
             note("test_model", qPrintable("cannot write /tmp/sarvik_result.png: " + why));
     } catch (const std::exception& e) {

@@ -10,8 +10,11 @@
 // cannot be run).
 QByteArray run_marker_text();
 
-// Replaces `path` with run_marker_text() through a new file renamed over it,
-// never through a link planted at the name. When that cannot be written (a
-// full disk), an empty marker, which needs no room for its bytes, still tells
-// the client that the command has finished.
+// Rewrites `path` in place with run_marker_text(): the regular file at the
+// name keeps its inode, so a client watching it for a change (inotify, a
+// QFileSystemWatcher) sees every command. A link, FIFO or other non-regular
+// file at the name is removed, never written through, and a plain file (0644)
+// created instead. When the text cannot be written (a full disk), the marker
+// is left empty, which needs no room and still tells the client that the
+// command has finished. Failures are reported on stderr.
 void write_run_marker(const QString& path);

@@ -5,6 +5,7 @@
 #include "bounded_input.h"
 #include "command_parser.h"
 #include "dialog_sarvik_v2.h"
+#include "exchange_check.h"
 #include "exchange_paths.h"
 #include "run_marker.h"
 
@@ -13,7 +14,6 @@
 #include <QDebug>
 #include <QDesktopWidget>
 #include <QDir>
-#include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
@@ -49,8 +49,7 @@ sarvik_server_main_window::sarvik_server_main_window(int, char**, QWidget* paren
     if (!QDir(model_dir).exists())
         QDir().mkpath(model_dir);
     // A command written before the server started is dropped unread.
-    if (QFile::exists(sarvik_paths::kCommandFile))
-        QFile::remove(sarvik_paths::kCommandFile);
+    exchange_check::remove_exchange_file(sarvik_paths::kCommandFile, "sarvik_server");
 
     cmd_timer = new QTimer(this);
     connect(cmd_timer, &QTimer::timeout, this, &sarvik_server_main_window::loop_cmd);
@@ -82,9 +81,6 @@ void sarvik_server_main_window::loop_cmd()
         qDebug() << text;
         cmd = parse_command(text);
     }
-    // The log then holds this command's lines or nothing: a line that cannot
-    // be written must not leave an earlier command's answer in its place.
-    QFile::remove(sarvik_paths::kLogFile);
     // A failure inside a command must never end the server: the client
     // waits for the marker below.
     try {
@@ -108,7 +104,7 @@ void sarvik_server_main_window::loop_cmd()
     } catch (...) {
         std::fprintf(stderr, "loop_cmd: unknown failure\n");
     }
-    QFile::remove(sarvik_paths::kCommandFile);
+    exchange_check::remove_exchange_file(sarvik_paths::kCommandFile, "loop_cmd");
     write_run_marker(sarvik_paths::kRunMarker);
 }
 

@@ -7,6 +7,7 @@
 #include "dataset_generator.h"
 #include "dialog_export_crop.h"
 #include "dialog_labeling_setting.h"
+#include "exchange_files.h"
 #include "global_nomu_lib_yolo.h"
 #include "resources.h"
 #include "status_line.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-const char* const kStatusLogPath = "/tmp/varnex.log";
+const char* const kStatusLogPath = trainer_exchange::kStatusLog;
 
 // Runs a short program, waits for it (at most 30 s) and returns its standard
 // output up to the first NUL byte. A program that cannot be started gives "".

@@ -5,6 +5,8 @@
 #include "ui_dialog_varnex.h"
 
 #include "atomic_file.h"
+#include "exchange_check.h"
+#include "exchange_files.h"
 #include "global_nomu_lib_yolo.h"
 #include "network_description.h"
 #include "progress_parser.h"
@@ -19,7 +21,7 @@
 
 namespace {
 
-const char* const kStopFile = "/tmp/varnex.stop";
+const char* const kStopFile = trainer_exchange::kStopFile;
 const char* const kNoPath = "No path selected";
 
 // Adds text at the end of the console exactly as it stands (no paragraph of
@@ -50,8 +52,7 @@ void DialogVarnex::on_pushButton_Train_clicked()
 {
     if (generating)
         return; // a generation lets events run; training would read a half-written "data"
-    if (QFile::exists(kStopFile))
-        QFile::remove(kStopFile);
+    exchange_check::remove_exchange_file(kStopFile, "train");
 
     iteration = 0;
     gpu = false;
@@ -197,7 +198,7 @@ void DialogVarnex::updateTimeElape()
     ui->label_time_elape->setText(elapsed_text(s));
     show_log(quotes_escaped(train_state_json(s, avg_loss, iteration, gpu)));
     if (QFile::exists(kStopFile)) {
-        QFile::remove(kStopFile);
+        exchange_check::remove_exchange_file(kStopFile, "train");
         on_pushButton_Train_Stop_clicked();
     }
 }
@@ -213,7 +214,7 @@ void DialogVarnex::updateTimeElape()
 void DialogVarnex::loopTimerUpdateTrainWindow()
 {
     if (exit_after_stop && train_process.state() == QProcess::NotRunning && QFile::exists(kStopFile)) {
-        QFile::remove(kStopFile);
+        exchange_check::remove_exchange_file(kStopFile, "train");
         on_pushButton_Train_Stop_clicked();
     }
     if (train_process.state() != QProcess::NotRunning) {

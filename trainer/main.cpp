@@ -3,6 +3,7 @@
 // quits when that training is stopped.
 
 #include "dialog_varnex.h"
+#include "exchange_files.h"
 #include "nomu_pelto_varnex_main_window.h"
 
 #include <QApplication>
@@ -10,6 +11,8 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    if (!trainer_exchange::ready())
+        return 1;
     nomu_pelto_varnex::nomu_pelto_varnex_main_window w(argc, argv);
     if (w.close_at_once) {
         w.close();

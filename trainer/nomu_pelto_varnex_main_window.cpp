@@ -4,6 +4,8 @@
 #include "atomic_file.h"
 #include "bounded_input.h"
 #include "dialog_varnex.h"
+#include "exchange_check.h"
+#include "exchange_files.h"
 #include "resources.h"
 
 #include <QApplication>
@@ -34,12 +36,11 @@ nomu_pelto_varnex_main_window::nomu_pelto_varnex_main_window(int argc, char** ar
     // No training may outlive the trainer, however the event loop ends.
     connect(qApp, &QCoreApplication::aboutToQuit, dialog, &DialogVarnex::stop_training_and_wait);
 
-    if (QFile::exists("/tmp/varnex.log"))
-        QFile::remove("/tmp/varnex.log");
+    exchange_check::remove_exchange_file(trainer_exchange::kStatusLog, "nomu_pelto_varnex");
     // An empty stop file, as `touch` leaves a new one, put in place by rename
     // so that a link planted at the name is replaced, never followed. Not
     // checked: the stop file only matters to a running training.
-    write_file_atomically("/tmp/varnex.stop", QByteArray());
+    write_file_atomically(trainer_exchange::kStopFile, QByteArray());
     if (!QDir("/tmp/varnex_gen").exists())
         QDir().mkpath("/tmp/varnex_gen");
 

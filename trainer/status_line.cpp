@@ -4,6 +4,11 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
 namespace status_line {
 
 QByteArray shell_quote_removed(const QString& text)
@@ -33,7 +38,9 @@ bool replace_file(const QString& path, const QByteArray& line, QString* why)
     if (write_file_atomically(path, bytes, kExchangeFile, why))
         return true;
     // Removing the name never touches what a symbolic link there points to.
-    QFile::remove(path);
+    if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT && why)
+        *why += QStringLiteral("; the earlier line stays, it cannot be removed either: ")
+                + QString::fromLocal8Bit(std::strerror(errno));
     return false;
 }
 

@@ -22,7 +22,7 @@ QByteArray shell_quote_removed(const QString& text);
 // shell redirection under the usual umask would leave it). Returns false, with
 // the reason in *why when given, when the line could not be written; the
 // previous line is then removed too, since a reader would take it for the
-// current state.
+// current state (*why says so where that removal fails as well).
 bool replace_file(const QString& path, const QByteArray& line, QString* why = nullptr);
 
 } // namespace status_line

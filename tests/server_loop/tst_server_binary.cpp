@@ -65,7 +65,7 @@ private:
 void TestServerBinary::initTestCase()
 {
     guard_ = new testsupport::ExchangeFileGuard(
-        {kCmd, kMarker, kLog, kResult, "/tmp/sarvik_model_test", "/tmp/sarvik_img_test.png"});
+        {kCmd, kMarker, kLog, kResult, "/tmp/sarvik_model_test", "/tmp/sarvik_img_test.png", "/tmp/sarvik.lock"});
     small_ = root_.path() + "/small";
     QVERIFY(fixture::write_model_folder(small_, fixture::nomued_det52_cfg(2), fixture::small_boxes_weights(),
                                         {"cat", "dog"}));
@@ -295,6 +295,9 @@ void TestServerBinary::narrowImageThenNextCommand()
 
 void TestServerBinary::exitEndsWithZero()
 {
+    // "exit" writes no line: the latest line stays for the client.
+    const QByteArray line = testsupport::readFile(kLog);
+    QVERIFY(!line.isEmpty());
     QCOMPARE(send("exit"), QStringList());
     // It may have ended already while the marker was awaited.
     QVERIFY(server_.state() == QProcess::NotRunning || server_.waitForFinished(10000));
@@ -302,6 +305,7 @@ void TestServerBinary::exitEndsWithZero()
     QCOMPARE(server_.exitCode(), 0);
     QVERIFY(QFile::exists(kMarker));
     QVERIFY(!QFile::exists(kCmd));
+    QCOMPARE(testsupport::readFile(kLog), line);
 }
 
 QTEST_MAIN(TestServerBinary)

@@ -1,16 +1,19 @@
-// The command loop's own files, in-process: the run marker is put in place by
-// rename (never through a link planted at its name), and the log holds this
-// command's lines or none, also when the disk is full, so that a client never
-// takes an earlier command's answer for this one's.
+// The command loop's own files, in-process: the run marker is rewritten in
+// place (the same file, so a client watching it sees every command; never
+// through a link planted at its name), and the log keeps the latest line, but
+// never an earlier command's line in place of one this command could not
+// write (a full disk).
 #include "dialog_sarvik_v2.h"
 #include "run_marker.h"
 #include "sarvik_server_main_window.h"
 #include "test_support.h"
 
 #include <QDate>
+#include <QFileSystemWatcher>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
@@ -40,6 +43,10 @@ private slots:
     void markerNeverThroughLink_data();
     void markerNeverThroughLink();
     void fullDiskLeavesNoEarlierAnswer();
+    void watcherSeesEveryCommand();
+    void logKeepsLatestLine_data();
+    void logKeepsLatestLine();
+    void unremovableLogIsReported();
 
 private:
     // Writes the command file and runs one tick of the loop.
@@ -111,26 +118,31 @@ void TstServerLoopFiles::markerText()
 
 void TstServerLoopFiles::markerNeverThroughLink_data()
 {
-    QTest::addColumn<bool>("dangling");
-    QTest::newRow("link to a file") << false;
-    QTest::newRow("dangling link") << true;
+    QTest::addColumn<QString>("before"); // what stands at the marker's name
+    QTest::newRow("link to a file") << "link";
+    QTest::newRow("dangling link") << "dangling link";
+    QTest::newRow("FIFO without reader") << "FIFO";
 }
 
 // A link planted at the marker's name is replaced: the file it names is
-// neither written nor created (as root, any file could be).
+// neither written nor created (as root, any file could be). A FIFO is
+// replaced too, without waiting for a reader.
 void TstServerLoopFiles::markerNeverThroughLink()
 {
-    QFETCH(bool, dangling);
+    QFETCH(QString, before);
     QTemporaryDir elsewhere;
     const QString victim = elsewhere.filePath("victim");
-    if (!dangling)
+    if (before == "link")
         QVERIFY(testsupport::writeFile(victim, "victim"));
     QFile::remove(kMarker);
-    QVERIFY(QFile::link(victim, kMarker));
+    if (before == "FIFO")
+        QVERIFY(testsupport::makeFifo(kMarker));
+    else
+        QVERIFY(QFile::link(victim, kMarker));
     tick("Test"); // ignored commands rewrite the marker too
-    QVERIFY(!QFileInfo(kMarker).isSymLink());
-    QCOMPARE(QFileInfo::exists(victim), !dangling);
-    if (!dangling)
+    QVERIFY(QFileInfo(kMarker).isFile() && !QFileInfo(kMarker).isSymLink());
+    QCOMPARE(QFileInfo::exists(victim), before == "link");
+    if (before == "link")
         QCOMPARE(testsupport::readFile(victim), QByteArray("victim"));
     const QByteArray marker = testsupport::readFile(kMarker);
     QCOMPARE(marker.count('\n'), 1);
@@ -162,10 +174,68 @@ void TstServerLoopFiles::fullDiskLeavesNoEarlierAnswer()
     tick("test,/no/such/image.png");
     QCOMPARE(logState(), QString("test_error"));
     QVERIFY(QFileInfo(kMarker).size() > 1);
+}
 
-    // An ignored command leaves no earlier answer either.
+// A client waits for a change of the marker (inotify, QFileSystemWatcher):
+// the marker stays the same file, so the watch sees every command, those
+// that write no line included, and is never dropped.
+void TstServerLoopFiles::watcherSeesEveryCommand()
+{
     tick("Test");
-    QVERIFY(!QFile::exists(kLog));
+    QVERIFY(QFileInfo(kMarker).isFile());
+    struct stat first {};
+    QCOMPARE(::stat(QFile::encodeName(kMarker).constData(), &first), 0);
+    QFileSystemWatcher watcher({kMarker});
+    QSignalSpy changed(&watcher, &QFileSystemWatcher::fileChanged);
+    const QByteArray commands[] = {"Test", "update,/no/such", "test,/no/such.png", "update,a,b"};
+    for (const QByteArray& command : commands) {
+        const int before = changed.count();
+        tick(command);
+        QTRY_VERIFY2_WITH_TIMEOUT(changed.count() > before, command.constData(), 5000);
+        QVERIFY2(watcher.files().contains(kMarker), command.constData());
+    }
+    struct stat last {};
+    QCOMPARE(::stat(QFile::encodeName(kMarker).constData(), &last), 0);
+    QCOMPARE(last.st_ino, first.st_ino);
+    QVERIFY(testsupport::readFile(kMarker).size() > 1);
+}
+
+void TstServerLoopFiles::logKeepsLatestLine_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::newRow("Test") << QByteArray("Test");
+    QTest::newRow("update,a,b") << QByteArray("update,a,b");
+    QTest::newRow("empty file") << QByteArray();
+    QTest::newRow("beyond the size limit") << QByteArray("update,/no/such") + QByteArray(64 * 1024, '\n');
+}
+
+// A command that writes no line leaves the latest line where it was.
+void TstServerLoopFiles::logKeepsLatestLine()
+{
+    QFETCH(QByteArray, command);
+    tick("update,/no/such");
+    QCOMPARE(logState(), QString("update_error"));
+    const QByteArray line = testsupport::readFile(kLog);
+    tick(command);
+    QCOMPARE(testsupport::readFile(kLog), line);
+}
+
+// The log cannot be replaced nor removed (an immutable file): the earlier
+// line stays, and stderr says that it could not be removed.
+void TstServerLoopFiles::unremovableLogIsReported()
+{
+    QVERIFY(testsupport::writeFile(kLog, "{\"datatime\":\"2000-01-01 00:00:00\",\"state\":\"update_end\"}\n"));
+    if (!testsupport::setImmutable(kLog, true))
+        QSKIP("the immutable attribute cannot be set here");
+    QString err;
+    {
+        testsupport::StderrCapture capture;
+        QVERIFY(testsupport::writeFile(kCmd, "update,/no/such"));
+        QVERIFY(QMetaObject::invokeMethod(window_, "loop_cmd", Qt::DirectConnection));
+        err = capture.take();
+    }
+    QVERIFY(testsupport::setImmutable(kLog, false));
+    QVERIFY2(err.contains("cannot remove /tmp/sarvik.log: Operation not permitted"), qPrintable(err));
 }
 
 QTEST_MAIN(TstServerLoopFiles)

@@ -196,6 +196,14 @@ QString fillFileSystem(const QString& dir, const QString& name = QStringLiteral(
 // and another value when the child could not run it.
 int runUnprivileged(const std::function<bool()>& work);
 
+// The command line (program first) that starts `program` with `args` as the
+// user runUnprivileged uses: through setpriv when this process runs as root.
+QStringList unprivilegedCommand(const QString& program, const QStringList& args = QStringList());
+
+// Sets or clears the immutable attribute of the file `path` (chattr +i, -i).
+// False where the file system or the process's capabilities refuse it: skip.
+bool setImmutable(const QString& path, bool immutable);
+
 // The environment for one of our programs started by a test: this process's
 // environment with HOME set to `home`, `binDir` (when given) first in PATH,
 // and the offscreen Qt platform.

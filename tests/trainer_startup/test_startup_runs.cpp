@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QString kLog = "/tmp/varnex.log";
@@ -27,6 +29,8 @@ private slots:
     void runModes_data();
     void runModes();
     void genLoadsTheProject();
+    void refusesUnreplaceableFile_data();
+    void refusesUnreplaceableFile();
 
 private:
     QTemporaryDir home_;
@@ -37,6 +41,8 @@ void StartupRuns::initTestCase()
 {
     QVERIFY(home_.isValid());
     QVERIFY(bin_.isValid());
+    // Open to the unprivileged user some runs use.
+    QVERIFY(::chmod(QFile::encodeName(home_.path()).constData(), 0777) == 0);
     // Quick, fixed board answers: an x86 desktop.
     QVERIFY(testsupport::writeFile(bin_.filePath("cat"), "#!/bin/sh\nexit 1\n"));
     QFile::setPermissions(bin_.filePath("cat"), QFile::permissions(bin_.filePath("cat")) | QFile::ExeOwner);
@@ -153,6 +159,55 @@ void StartupRuns::genLoadsTheProject()
     QCOMPARE(p.exitCode(), 0);
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     QVERIFY2(out.contains("[Varnex] : load gt finished\n"), qPrintable(out));
+}
+
+void StartupRuns::refusesUnreplaceableFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("how"); // "other user": root's file, the trainer runs unprivileged
+    QTest::addColumn<QString>("why");
+    const QString sticky = "it belongs to another user (uid 0) and /tmp is sticky";
+    QTest::newRow("status log of another user") << kLog << "other user" << sticky;
+    QTest::newRow("stop file of another user") << kStop << "other user" << sticky;
+    QTest::newRow("immutable status log") << kLog << "immutable" << "it is immutable";
+    QTest::newRow("immutable stop file") << kStop << "immutable" << "it is immutable";
+}
+
+// A status file that stays would show another run's state after all the
+// trainer does; a stop file that stays would stop every training at once.
+// The trainer ends before it works: nothing is generated.
+void StartupRuns::refusesUnreplaceableFile()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, how);
+    QFETCH(QString, why);
+    testsupport::ExchangeFileGuard guard({kLog, kStop, kGen, kState});
+    const QByteArray old = "{ \"state\" : \"another run\" }\n";
+    QVERIFY(testsupport::writeFile(path, old));
+    if (how == "immutable" && !testsupport::setImmutable(path, true))
+        QSKIP("the immutable attribute cannot be set here");
+
+    QProcess p;
+    p.setProcessEnvironment(testsupport::programEnvironment(home_.path(), bin_.path()));
+    p.setWorkingDirectory(home_.path());
+    const QStringList command = how == "other user" ? testsupport::unprivilegedCommand(NOMU_TRAINER_BIN, {"gen"})
+                                                    : QStringList{NOMU_TRAINER_BIN, "gen"};
+    p.start(command.first(), command.mid(1));
+    QVERIFY(p.waitForStarted(10000));
+    const bool finished = p.waitForFinished(60000);
+    if (!finished) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    if (how == "immutable")
+        QVERIFY(testsupport::setImmutable(path, false));
+    QVERIFY(finished);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p.exitCode() != 0, qPrintable(err));
+    QVERIFY2(err.contains("nomu_pelto_varnex: cannot replace " + path + ": " + why + "\n"), qPrintable(err));
+    QVERIFY(!QFileInfo::exists(kGen));
+    QCOMPARE(testsupport::readFile(path), old);
 }
 
 QTEST_GUILESS_MAIN(StartupRuns)
