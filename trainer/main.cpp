@@ -7,8 +7,13 @@
 
 #include <QApplication>
 
+#include <csignal>
+
 int main(int argc, char** argv)
 {
+    // A write beyond the file-size limit (RLIMIT_FSIZE) fails with EFBIG and
+    // is reported like a full disk, instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     nomu_pelto_varnex::nomu_pelto_varnex_main_window w(argc, argv);
     if (w.close_at_once) {
