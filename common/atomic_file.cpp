@@ -5,9 +5,12 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <limits>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +40,91 @@ QByteArray temporary_name(const QByteArray& folder, const QByteArray& name)
     for (char& c : suffix)
         c = letters[QRandomGenerator::global()->bounded(int(sizeof(letters)) - 1)];
     return folder + "/." + name.left(kNameMax - 8) + "." + suffix;
+}
+
+// The umask when the program started: read by setting it and putting it
+// back, before any thread runs.
+const mode_t kStartUmask = [] {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}();
+
+// The process's umask now, read without changing it (umask(2) acts on the
+// whole process and a thread could create a file meanwhile): the "Umask:"
+// line of /proc/self/status, the start-up value where that is not there.
+mode_t current_umask()
+{
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return kStartUmask;
+    char buffer[4096];
+    QByteArray text;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        text.append(buffer, int(n));
+    }
+    ::close(fd);
+    const int at = text.indexOf("\nUmask:");
+    if (at < 0)
+        return kStartUmask;
+    bool ok = false;
+    const int end = text.indexOf('\n', at + 1);
+    const uint mask = text.mid(at + 7, end < 0 ? -1 : end - at - 7).trimmed().toUInt(&ok, 8);
+    return ok ? mode_t(mask & 0777) : kStartUmask;
+}
+
+// Makes sure `length` bytes fit into the file open at `fd`, now `size` bytes
+// long, without changing it: within the file-size limit, and the blocks
+// reserved (past the end, the size stays) or, where the file system cannot
+// reserve, free on it. False with errno set when they do not.
+bool reserve(int fd, qint64 size, qint64 length)
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        quint64(length) > quint64(limit.rlim_cur)) {
+        errno = EFBIG;
+        return false;
+    }
+    if (length <= size)
+        return true;
+    int reserved;
+    do
+        reserved = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(length));
+    while (reserved != 0 && errno == EINTR);
+    if (reserved == 0)
+        return true;
+    if (errno != EOPNOTSUPP && errno != ENOSYS)
+        return false;
+    struct statvfs space {};
+    if (::fstatvfs(fd, &space) != 0 || space.f_frsize == 0)
+        return true; // nothing known: the write itself will tell
+    // Root may use the blocks kept back for it.
+    const quint64 blocks = ::geteuid() == 0 ? space.f_bfree : space.f_bavail;
+    const quint64 growth = quint64(length - size);
+    if ((growth + space.f_frsize - 1) / space.f_frsize > blocks) {
+        errno = ENOSPC;
+        return false;
+    }
+    return true;
+}
+
+// Syncs the folder `folder`, so that a rename in it is on the disk. A folder
+// that cannot be opened for reading cannot be synced, which is no failure.
+bool sync_folder(const QByteArray& folder)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+    const int error_number = errno;
+    ::close(fd);
+    errno = error_number;
+    return synced;
 }
 
 } // namespace
@@ -88,10 +176,18 @@ bool AtomicFileWriter::open()
     const QFileInfo info(target);
     const QByteArray folder = QFile::encodeName(info.absolutePath());
     const QByteArray name = QFile::encodeName(info.fileName());
+    // The bits the file ends with: as a plain open for writing would leave
+    // it (0666 under the umask), the replaced file's, or the given ones.
+    if (!as_before)
+        mode_ = options_.permissions & 0777;
+    else if (regular)
+        mode_ = int(existing.st_mode & 0777);
+    else
+        mode_ = int(0666 & ~current_umask());
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
         const QByteArray candidate = temporary_name(folder, name);
-        // 0666 under the umask, as a plain open for writing creates a file.
-        fd_ = ::open(candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        // Only its owner may read the file while it fills.
+        fd_ = ::open(candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ >= 0) {
             temporary_ = candidate;
         } else if (errno != EEXIST) {
@@ -99,8 +195,8 @@ bool AtomicFileWriter::open()
             if (refused != EACCES || !options_.in_place_if_folder_refuses || !regular)
                 return fail(refused);
             // The folder takes no new file: the file itself is rewritten. It is
-            // not truncated now, so the blocks it holds stay its own, and is
-            // cut to the new length when every byte is in.
+            // not truncated now, so the blocks it holds stay its own; the
+            // bytes are held until the commit reserves their length.
             fd_ = ::open(target_.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
             if (fd_ < 0)
                 return fail(errno);
@@ -109,12 +205,6 @@ bool AtomicFileWriter::open()
     }
     if (fd_ < 0)
         return fail(EEXIST);
-
-    int mode = options_.permissions;
-    if (as_before)
-        mode = regular ? int(existing.st_mode & 0777) : -1;
-    if (mode >= 0 && ::fchmod(fd_, mode_t(mode)) != 0)
-        return fail(errno);
     return true;
 }
 
@@ -122,6 +212,13 @@ bool AtomicFileWriter::write(const char* data, qint64 size)
 {
     if (failed_ || fd_ < 0)
         return false;
+    if (temporary_.isEmpty()) {
+        if (size > qint64(std::numeric_limits<int>::max() - held_.size()))
+            return fail(EFBIG);
+        held_.append(data, int(size));
+        written_ += size;
+        return true;
+    }
     while (size > 0) {
         const ssize_t n = ::write(fd_, data, size_t(size));
         if (n < 0) {
@@ -141,8 +238,53 @@ bool AtomicFileWriter::commit()
 {
     if (failed_ || fd_ < 0)
         return false;
-    const bool in_place = temporary_.isEmpty();
-    if (in_place && ::ftruncate(fd_, written_) != 0)
+    if (temporary_.isEmpty())
+        return commit_in_place();
+    struct stat written {};
+    if (::fstat(fd_, &written) != 0)
+        return fail(errno);
+    if (written.st_size != written_)
+        return fail(EIO);
+    // Every byte is in: the file may now be readable by others.
+    if (::fchmod(fd_, mode_t(mode_)) != 0)
+        return fail(errno);
+    if (options_.sync && ::fsync(fd_) != 0 && errno != EINVAL)
+        return fail(errno);
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    // Linux closes the descriptor even when close() is interrupted.
+    if (closed != 0 && errno != EINTR)
+        return fail(errno);
+    // rename(2) replaces the target, a symbolic link included, in one step.
+    if (::rename(temporary_.constData(), target_.constData()) != 0)
+        return fail(errno);
+    temporary_.clear();
+    if (options_.sync && !sync_folder(target_.left(target_.lastIndexOf('/') + 1)))
+        return fail(errno);
+    return true;
+}
+
+bool AtomicFileWriter::commit_in_place()
+{
+    struct stat before {};
+    if (::fstat(fd_, &before) != 0)
+        return fail(errno);
+    // Nothing is written unless the whole new content fits.
+    if (!reserve(fd_, qint64(before.st_size), written_))
+        return fail(errno);
+    const char* data = held_.constData();
+    for (qint64 left = written_; left > 0;) {
+        const ssize_t n = ::write(fd_, data, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(errno);
+        }
+        data += n;
+        left -= n;
+    }
+    held_.clear();
+    if (::ftruncate(fd_, written_) != 0)
         return fail(errno);
     struct stat written {};
     if (::fstat(fd_, &written) != 0)
@@ -153,15 +295,8 @@ bool AtomicFileWriter::commit()
         return fail(errno);
     const int closed = ::close(fd_);
     fd_ = -1;
-    // Linux closes the descriptor even when close() is interrupted.
     if (closed != 0 && errno != EINTR)
         return fail(errno);
-    if (in_place)
-        return true;
-    // rename(2) replaces the target, a symbolic link included, in one step.
-    if (::rename(temporary_.constData(), target_.constData()) != 0)
-        return fail(errno);
-    temporary_.clear();
     return true;
 }
 

@@ -4,7 +4,9 @@
 // (each write, the size it ends with, its close) before it is renamed over the
 // target, so a reader sees the old content or the new, never a part, and a
 // full disk or a file-size limit leaves the previous file as it was and is
-// reported as a failure. No shell is involved, whatever the path or the bytes.
+// reported as a failure. The new file is readable by its owner only while it
+// fills and gets its final permission bits once every byte is in, before the
+// rename. No shell is involved, whatever the path or the bytes.
 
 #include <QByteArray>
 #include <QString>
@@ -23,11 +25,16 @@ struct FileWriteOptions {
     // file it names is replaced and the link stays (true).
     bool follow_link = false;
     // Where the folder takes no new file (no write permission) while the file
-    // itself is writable, the file is rewritten in place instead. Such a write
-    // that fails part-way leaves the file damaged: only a user's own file,
-    // which would otherwise not be saved at all, is written so.
+    // itself is writable, the file is rewritten in place instead. The bytes
+    // are then held until commit(), which first reserves the new length (and
+    // checks it against the file-size limit) and leaves the file untouched
+    // when that fails; a write that fails after it (an I/O error) leaves the
+    // file damaged: only a user's own file, which would otherwise not be saved
+    // at all, is written so.
     bool in_place_if_folder_refuses = false;
-    // The bytes are on the disk (fsync) before the file replaces the old one.
+    // The bytes are on the disk (fsync) before the file replaces the old one,
+    // and the folder is synced after the rename, so that a power loss cannot
+    // bring the previous file back.
     bool sync = false;
 };
 
@@ -46,7 +53,7 @@ constexpr FileWriteOptions kUserFile{kPermissionsAsBefore, true, true, true};
 // One file written piece by piece, for contents too large to hold in memory.
 // open(), any number of write() calls, then commit(); a writer destroyed
 // without a successful commit() removes its temporary file and leaves the
-// target untouched (in place: as far as the writes got).
+// target untouched.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(const QString& path, const FileWriteOptions& options = kExchangeFile);
@@ -66,12 +73,15 @@ public:
 private:
     bool fail(int error_number);
     void abandon();
+    bool commit_in_place();
 
     QString path_;
     FileWriteOptions options_;
     QByteArray target_;    // the file that is replaced, encoded
     QByteArray temporary_; // the new file beside it; empty when writing in place
+    QByteArray held_;      // in place: the bytes written so far
     int fd_ = -1;
+    int mode_ = 0600;      // the permission bits the file ends with
     qint64 written_ = 0;
     bool failed_ = false;
     QString error_;

@@ -5,8 +5,13 @@
 
 #include <QApplication>
 
+#include <csignal>
+
 int main(int argc, char** argv)
 {
+    // A write beyond the file-size limit (RLIMIT_FSIZE) fails with EFBIG and
+    // is reported like a full disk, instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     if (!sarvik_server::ready_to_serve())
         return 1;

@@ -218,12 +218,13 @@ void DialogVarnex::on_pushButton_saveGT_clicked()
     }
 
     bool saved = false;
+    QString why;
     {
         QMutexLocker lock(&mutex);
-        saved = labeling.save_gt(file);
+        saved = labeling.save_gt(file, &why);
     }
     if (!saved) {
-        QMessageBox::warning(this, tr("Save Ground Truth"), "Failed to save ground truth: " + file);
+        QMessageBox::warning(this, tr("Save Ground Truth"), "Failed to save ground truth: " + file + "\n" + why);
         return;
     }
     gt_path = file;

@@ -215,7 +215,7 @@ bool Labeling::load_gt(const QString& path)
     return true;
 }
 
-bool Labeling::save_gt(const QString& path) const
+bool Labeling::save_gt(const QString& path, QString* reason) const
 {
     QJsonArray array;
     const size_t n = std::min(static_cast<size_t>(frames.size()), frame_names.size());
@@ -236,5 +236,7 @@ bool Labeling::save_gt(const QString& path) const
         return true;
     std::fprintf(stderr, "[Varnex] : cannot write ground truth %s: %s\n", path.toLocal8Bit().constData(),
                  why.toLocal8Bit().constData());
+    if (reason)
+        *reason = why;
     return false;
 }

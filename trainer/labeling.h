@@ -88,10 +88,12 @@ public:
     // it, so a failed write (a full disk included) never destroys the
     // previous file. The file keeps its permissions; a symbolic link to it
     // stays a link to the rewritten file. Where the folder takes no new file
-    // while the file itself is writable, the file is rewritten in place (a
-    // failure part-way then damages it). Returns whether every byte was
-    // written; a failure also prints one stderr line naming the file.
-    bool save_gt(const QString& path) const;
+    // while the file itself is writable, the file is rewritten in place once
+    // its new length is reserved (a full disk leaves it untouched). Returns
+    // whether every byte was written; a failure also prints one stderr line
+    // naming the file, and puts the system's reason ("No space left on
+    // device") into *why when given.
+    bool save_gt(const QString& path, QString* why = nullptr) const;
 
     // Appends a class with its colour. Refused (returns -1, one stderr line
     // naming the label) when the colour table is full; otherwise the new index.

@@ -13,7 +13,12 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <functional>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(FileWriteOptions)
 
@@ -44,7 +49,25 @@ struct ScopedUmask {
     mode_t saved;
 };
 
+// Called with the path of every descriptor the writer syncs, while the test
+// sets it.
+std::function<void(const QString&)> g_onFsync;
+
 } // namespace
+
+// The writer's fsync(2) calls come here (this definition takes the place of
+// the C library's in this executable), so a test sees what is synced and
+// when; the real system call follows.
+extern "C" int fsync(int fd)
+{
+    if (g_onFsync) {
+        char path[4096];
+        const ssize_t n = ::readlink(QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData(), path,
+                                     sizeof path - 1);
+        g_onFsync(n > 0 ? QFile::decodeName(QByteArray(path, int(n))) : QString());
+    }
+    return int(::syscall(SYS_fsync, fd));
+}
 
 class TstAtomicFile : public QObject {
     Q_OBJECT
@@ -55,6 +78,12 @@ private slots:
     void fileSizeLimitKeepsPrevious_data();
     void fileSizeLimitKeepsPrevious();
     void fullDiskKeepsPrevious();
+    void inPlaceFullDiskLeavesFileUntouched_data();
+    void inPlaceFullDiskLeavesFileUntouched();
+    void ownerOnlyWhileFilling_data();
+    void ownerOnlyWhileFilling();
+    void folderSyncedAfterRename_data();
+    void folderSyncedAfterRename();
     void linkAtTarget_data();
     void linkAtTarget();
     void permissions_data();
@@ -155,6 +184,130 @@ void TstAtomicFile::fullDiskKeepsPrevious()
     QVERIFY(QFile::remove(filler));
     QVERIFY(write_file_atomically(path, QByteArray(1000, 'x'), kUserFile));
     QCOMPARE(QFileInfo(path).size(), 1000);
+}
+
+void TstAtomicFile::inPlaceFullDiskLeavesFileUntouched_data()
+{
+    QTest::addColumn<int>("previous");
+    QTest::addColumn<int>("next");
+    QTest::addColumn<bool>("saved");
+    // Growing needs blocks the full disk does not have; shrinking reuses the
+    // file's own.
+    QTest::newRow("grows by a page and more") << 20000 << 30000 << false;
+    QTest::newRow("grows within its last page") << 20000 << 20400 << true;
+    QTest::newRow("shrinks") << 20000 << 5000 << true;
+}
+
+// A user's file rewritten in place (its folder takes no new file) on a full
+// disk: refused before a byte is written, so the file keeps its content and
+// length. Run as a user without privileges, who may not use the blocks kept
+// back for root and cannot create a file in the folder.
+void TstAtomicFile::inPlaceFullDiskLeavesFileUntouched()
+{
+    QFETCH(int, previous);
+    QFETCH(int, next);
+    QFETCH(bool, saved);
+    QTemporaryDir dir;
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther | QFile::ReadOther));
+    testsupport::TmpfsMount tmpfs(dir.path(), 256 * 1024);
+    if (!tmpfs.isMounted())
+        QSKIP("no tmpfs can be mounted here");
+    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const QString folder = dir.filePath("ro");
+    const QString path = folder + "/f";
+    QByteArray before;
+    for (int i = 0; i < previous; ++i)
+        before += char('a' + i % 26);
+    QVERIFY(testsupport::writeFile(path, before));
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+    QVERIFY(!testsupport::fillFileSystem(dir.path()).isEmpty());
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    const QByteArray after(next, 'n');
+    const int status = testsupport::runUnprivileged([&] {
+        QString why;
+        const bool ok = write_file_atomically(path, after, kUserFile, &why);
+        return ok == saved && (ok || why == qt_error_string(ENOSPC));
+    });
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    QCOMPARE(status, 0);
+    QCOMPARE(testsupport::readFile(path), saved ? after : before);
+    QCOMPARE(entries(folder), QStringList{"f"});
+}
+
+void TstAtomicFile::ownerOnlyWhileFilling_data()
+{
+    QTest::addColumn<FileWriteOptions>("options");
+    QTest::addColumn<int>("before"); // -1: no file yet
+    QTest::addColumn<int>("after");
+    QTest::newRow("exchange file") << kExchangeFile << -1 << 0644;
+    QTest::newRow("output file, new") << kOutputFile << -1 << 0640;
+    QTest::newRow("user's file, was 0604") << kUserFile << 0604 << 0604;
+    QTest::newRow("user's file, was 0600") << kUserFile << 0600 << 0600;
+    FileWriteOptions fixed;
+    fixed.permissions = 0755;
+    QTest::newRow("given bits") << fixed << -1 << 0755;
+}
+
+// Whatever bits the file ends with, no one but its owner may read the new
+// file while it fills; the final bits are set once every byte is in.
+void TstAtomicFile::ownerOnlyWhileFilling()
+{
+    QFETCH(FileWriteOptions, options);
+    QFETCH(int, before);
+    QFETCH(int, after);
+    ScopedUmask mask(027);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("f");
+    if (before >= 0) {
+        QVERIFY(testsupport::writeFile(path, kPrevious));
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(before)), 0);
+    }
+    AtomicFileWriter writer(path, options);
+    QVERIFY(writer.open());
+    QVERIFY(writer.write("the first part\n"));
+    QStringList filling = entries(dir.path());
+    filling.removeAll("f");
+    QCOMPARE(filling.size(), 1);
+    QCOMPARE(modeOf(dir.filePath(filling.first())), 0600);
+    QVERIFY(writer.write("the last part\n"));
+    QCOMPARE(modeOf(dir.filePath(filling.first())), 0600);
+    QVERIFY(writer.commit());
+    QCOMPARE(modeOf(path), after);
+    QCOMPARE(testsupport::readFile(path), QByteArray("the first part\nthe last part\n"));
+}
+
+void TstAtomicFile::folderSyncedAfterRename_data()
+{
+    QTest::addColumn<FileWriteOptions>("options");
+    QTest::newRow("user's file") << kUserFile;
+    // The model export's copies.
+    FileWriteOptions synced;
+    synced.sync = true;
+    QTest::newRow("given bits, synced") << synced;
+}
+
+// A synced file is on the disk before the rename, and its folder after it:
+// a power loss then brings neither a part nor the previous file back.
+void TstAtomicFile::folderSyncedAfterRename()
+{
+    QFETCH(FileWriteOptions, options);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("f");
+    QVERIFY(write_file_atomically(path, kPrevious, options));
+    QStringList synced;
+    QByteArray atFolderSync;
+    g_onFsync = [&](const QString& fd_path) {
+        synced << fd_path;
+        if (fd_path == QDir(dir.path()).canonicalPath())
+            atFolderSync = testsupport::readFile(path);
+    };
+    const bool ok = write_file_atomically(path, "new\n", options);
+    g_onFsync = nullptr;
+    QVERIFY(ok);
+    QCOMPARE(synced.size(), 2);
+    QVERIFY2(synced.first().startsWith(QDir(dir.path()).canonicalPath() + "/.f."), qPrintable(synced.first()));
+    QCOMPARE(synced.last(), QDir(dir.path()).canonicalPath());
+    QCOMPARE(atFolderSync, QByteArray("new\n"));
 }
 
 void TstAtomicFile::linkAtTarget_data()
@@ -265,13 +418,15 @@ void TstAtomicFile::readOnlyFolder()
     QCOMPARE(modeOf(path), 0666);
     QCOMPARE(entries(folder), QStringList{"f"});
 
-    // In place, a write cut short is still reported.
+    // In place, a write beyond the file-size limit is reported and leaves
+    // the file as it was.
     if (written) {
         const int cut = testsupport::runUnprivileged([&] {
             testsupport::FileSizeLimit limit(100);
             return write_file_atomically(path, QByteArray(1000, 'x'), options);
         });
         QCOMPARE(cut, 1);
+        QCOMPARE(testsupport::readFile(path), bytes);
     }
     QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
 }

@@ -14,6 +14,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <cerrno>
+
 namespace {
 
 const QString kLog = "/tmp/varnex.log";
@@ -58,9 +60,11 @@ private slots:
     void refusals_data();
     void refusals();
     void fullDisk();
+    void fileSizeLimit();
 
 private:
-    Run run(const QJsonObject& state);
+    // `file_size_limit`: RLIMIT_FSIZE for the program, none when negative.
+    Run run(const QJsonObject& state, qint64 file_size_limit = -1);
     QJsonObject fixture_state(const QString& train_dir);
 
     QTemporaryDir home_;
@@ -99,12 +103,12 @@ QJsonObject TstGenRun::fixture_state(const QString& train_dir)
                        {"grb_auto_gen", false}};
 }
 
-Run TstGenRun::run(const QJsonObject& state)
+Run TstGenRun::run(const QJsonObject& state, qint64 file_size_limit)
 {
     Run r;
     if (!testsupport::writeFile(kState, QJsonDocument(state).toJson()))
         return r;
-    QProcess p;
+    testsupport::FileSizeLimitedProcess p(file_size_limit);
     QProcessEnvironment env = testsupport::programEnvironment(home_.path(), bin_.path());
     env.insert("NOMU_LIB_YOLO_GPU", "0");
     p.setProcessEnvironment(env);
@@ -293,6 +297,26 @@ void TstGenRun::fullDisk()
     }
     QVERIFY2(r.err.contains("3 of 3 pairs could not be written"), qPrintable(r.err));
     QCOMPARE(QDir(data + "/img").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+}
+
+// Under a file-size limit, as a shell's "ulimit -f" sets it, the trainer
+// reports each file it cannot write, as on a full disk, and is not ended by
+// SIGXFSZ. The limit lets the small files through (obj.names, the status
+// line) and stops the descriptions and the images.
+void TstGenRun::fileSizeLimit()
+{
+    testsupport::ExchangeFileGuard guard({kLog, kStop, kGen, kState});
+    QTemporaryDir train;
+    const Run r = run(fixture_state(train.path()), 1000);
+    QCOMPARE(r.exit_code, 0);
+    const QString data = train.filePath("data");
+    for (const QString& name : QStringList{"train.cfg", "test.cfg"}) {
+        QVERIFY2(r.err.contains("cannot write " + data + "/" + name + ": " + qt_error_string(EFBIG)),
+                 qPrintable(name + "\n" + r.err));
+        QVERIFY2(!QFileInfo::exists(data + "/" + name), qPrintable(name));
+    }
+    QCOMPARE(testsupport::readFile(data + "/obj.names"), QByteArray("a\nb\nc\n"));
+    QVERIFY2(r.err.contains("3 of 3 pairs could not be written"), qPrintable(r.err));
 }
 
 QTEST_GUILESS_MAIN(TstGenRun)

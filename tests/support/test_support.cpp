@@ -19,6 +19,7 @@
 #include <grp.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -309,6 +310,25 @@ FileSizeLimit::FileSizeLimit(qint64 bytes)
     savedCurrent_ = limit.rlim_cur;
     limit.rlim_cur = static_cast<rlim_t>(bytes);
     active_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+void FileSizeLimitedProcess::setupChildProcess()
+{
+    // In the child between fork and exec: async-signal-safe calls only.
+    if (bytes_ < 0)
+        return;
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0) {
+        limit.rlim_cur = static_cast<rlim_t>(bytes_);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    ::sigaction(SIGXFSZ, &action, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGXFSZ);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 FileSizeLimit::~FileSizeLimit()

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -165,6 +166,22 @@ private:
     bool active_ = false;
     unsigned long long savedCurrent_ = 0;
     void (*savedHandler_)(int) = nullptr;
+};
+
+// A process started with every file it writes limited to `bytes`
+// (RLIMIT_FSIZE) and SIGXFSZ at its default action and unblocked, as a
+// program started under a shell's "ulimit -f" finds it: a program that does
+// not ignore the signal itself dies of it at the first write beyond the
+// limit. A negative `bytes` starts the process as a plain QProcess.
+class FileSizeLimitedProcess : public QProcess {
+public:
+    explicit FileSizeLimitedProcess(qint64 bytes) : bytes_(bytes) {}
+
+protected:
+    void setupChildProcess() override;
+
+private:
+    qint64 bytes_;
 };
 
 // A tmpfs of `bytes` mounted on the folder `dir` until destroyed: a real full
