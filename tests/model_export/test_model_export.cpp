@@ -237,10 +237,11 @@ void ModelExport::failedCopiesKeepTheTarget()
     QVERIFY(QFileInfo(D_ + "/train.weights/keep").isDir());
     QCOMPARE(entries(D_), (QStringList{"obj.names", "test.cfg", "train.weights"}));
 
-    // A target folder that does not exist: every row fails, none is lost.
+    // A target folder that does not exist: every row fails, none is lost;
+    // the unreadable source is named before any target is tried.
     const QString nowhere = dir_->filePath("nowhere");
-    QCOMPARE(export_model(L_, nowhere), nowhere + "/obj.names could not be written\n" + nowhere +
-                                            "/test.cfg could not be written\n" + nowhere +
+    QCOMPARE(export_model(L_, nowhere), nowhere + "/obj.names could not be written\n" + L_ +
+                                            "/data/test.cfg could not be read\n" + nowhere +
                                             "/train.weights could not be written\n");
 }
 
