@@ -22,7 +22,7 @@ bool is_training_data_folder(const QString& training_folder, const QString& targ
     return !data.isEmpty() && data == target;
 }
 
-bool replace_file_with_copy(const QString& source, const QString& target)
+CopyResult replace_file_with_copy(const QString& source, const QString& target)
 {
     // Only a regular file is copied: a FIFO would block the trainer and a
     // link to a device would never end.
@@ -30,7 +30,7 @@ bool replace_file_with_copy(const QString& source, const QString& target)
     QString why;
     struct stat source_status {};
     if (!bounded_input::open_regular_file(source, &in, &why) || ::fstat(in.handle(), &source_status) != 0)
-        return false;
+        return CopyResult::SourceUnreadable;
     // The copy gets the source's permissions, as a plain file copy would, and
     // is on the disk before it replaces the previous export.
     FileWriteOptions options;
@@ -38,15 +38,19 @@ bool replace_file_with_copy(const QString& source, const QString& target)
     options.sync = true;
     AtomicFileWriter out(target, options);
     if (!out.open())
-        return false;
+        return CopyResult::TargetUnwritable;
     for (;;) {
         const QByteArray block = in.read(1 << 20);
         if (block.isEmpty())
             break;
         if (!out.write(block))
-            return false;
+            return CopyResult::TargetUnwritable;
     }
-    return in.error() == QFileDevice::NoError && in.atEnd() && out.commit();
+    // A read that stops short leaves the writer uncommitted, so the previous
+    // target stays.
+    if (in.error() != QFileDevice::NoError || !in.atEnd())
+        return CopyResult::SourceUnreadable;
+    return out.commit() ? CopyResult::Copied : CopyResult::TargetUnwritable;
 }
 
 QString export_model(const QString& training_folder, const QString& target_folder)
@@ -57,8 +61,16 @@ QString export_model(const QString& training_folder, const QString& target_folde
             message += row.source + " is missing" + "\n";
             continue;
         }
-        if (!replace_file_with_copy(row.source, row.target))
+        switch (replace_file_with_copy(row.source, row.target)) {
+        case CopyResult::Copied:
+            break;
+        case CopyResult::SourceUnreadable:
+            message += row.source + " could not be read" + "\n";
+            break;
+        case CopyResult::TargetUnwritable:
             message += row.target + " could not be written" + "\n";
+            break;
+        }
     }
     return message;
 }

@@ -23,14 +23,21 @@ QVector<ExportRow> export_rows(const QString& training_folder, const QString& ta
 // there would replace the sources themselves.
 bool is_training_data_folder(const QString& training_folder, const QString& target_folder);
 
+enum class CopyResult {
+    Copied,
+    SourceUnreadable, // not a regular file, or it cannot be opened or read to its end
+    TargetUnwritable, // the copy cannot be written or cannot replace the target
+};
+
 // Copies `source` over `target` without ever losing the previous target: the
 // bytes go to a temporary file in the target's folder, which then replaces the
-// target in one rename. False when the copy could not be completed; the
-// previous target then stays as it was.
-bool replace_file_with_copy(const QString& source, const QString& target);
+// target in one rename. When the copy could not be completed the previous
+// target stays as it was, and the result says which side failed.
+CopyResult replace_file_with_copy(const QString& source, const QString& target);
 
 // Copies every row whose source exists; the others are reported. Returns the
-// message for the user: one line per missing source ("<source> is missing")
-// and per failed copy ("<target> could not be written"), each ending in a line
-// feed, in row order; empty when all three were copied.
+// message for the user: one line per missing source ("<source> is missing"),
+// per source that cannot be read ("<source> could not be read") and per copy
+// that cannot be written ("<target> could not be written"), each ending in a
+// line feed, in row order; empty when all three were copied.
 QString export_model(const QString& training_folder, const QString& target_folder);

@@ -2,18 +2,23 @@
 
 #include <QStringList>
 
+#include <limits>
+
 namespace {
 
 // The text after the last comma (the whole text when there is none), as Qt
 // reads the number: 0 when it is not one. A diverged run prints "nan" or "inf",
 // which Qt reads as such, so the label shows it and the status line carries
-// null rather than a loss of 0 that looks perfect; "-nan" is no number to Qt
-// and stays 0.
+// null rather than a loss of 0 that looks perfect. glibc prints a 0/0 with its
+// sign bit set as "-nan", which Qt does not take for a number: a signed nan
+// reads as nan too.
 double value_after_last_comma(const QString& text)
 {
     const int comma = text.lastIndexOf(',');
-    const QString value = comma < 0 ? text : text.mid(comma + 1);
-    return value.trimmed().toDouble();
+    const QString value = (comma < 0 ? text : text.mid(comma + 1)).trimmed();
+    if ((value.startsWith('-') || value.startsWith('+')) && value.mid(1).compare("nan", Qt::CaseInsensitive) == 0)
+        return std::numeric_limits<double>::quiet_NaN();
+    return value.toDouble();
 }
 
 } // namespace

@@ -18,7 +18,8 @@ struct ProgressUpdate {
     // Set when the chunk holds " avg," (four decimals) or "avg loss" (two).
     bool has_avg = false;
     QString avg_label; // "Avg loss : " followed by the rounded value
-    double avg = 0;    // the rounded value (nan or inf as printed); 0 when the text is no number
+    double avg = 0;    // the rounded value (nan, with or without a sign, or inf as printed); 0 when
+                       // the text is no number
 };
 
 // Parses one chunk of standard output.

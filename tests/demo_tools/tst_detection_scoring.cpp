@@ -1,6 +1,6 @@
 // The scoring of the server's answers on held-out images: boxes mapped back
 // from the server's 608-pixel image to the image file, matched by class at
-// IoU 0.5, and the summary line.
+// IoU 0.5.
 
 #include "detection_scoring.h"
 
@@ -48,8 +48,6 @@ private slots:
     void matches();
     void unusableLines_data();
     void unusableLines();
-    void summary_data();
-    void summary();
 };
 
 // A portrait 300 x 400 image is served as 456 x 608, a landscape 416 x 320 one
@@ -113,34 +111,6 @@ void TstDetectionScoring::unusableLines()
     QString error;
     QVERIFY(detections_from_result_line(line, cv::Size(300, 400), &error).empty());
     QVERIFY(!error.isEmpty());
-}
-
-void TstDetectionScoring::summary_data()
-{
-    QTest::addColumn<int>("objects");
-    QTest::addColumn<int>("detections");
-    QTest::addColumn<int>("matched");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("most found") << 18 << 17 << 17
-                                << "recall 0.94 precision 1.00 (17 of 18 objects at IoU 0.5, 17 detections, 6 images)";
-    QTest::newRow("false detections") << 18 << 24 << 12
-                                      << "recall 0.67 precision 0.50 (12 of 18 objects at IoU 0.5, 24 detections, 6 images)";
-    QTest::newRow("nothing found") << 18 << 0 << 0
-                                   << "recall 0.00 precision 0.00 (0 of 18 objects at IoU 0.5, 0 detections, 6 images)";
-}
-
-void TstDetectionScoring::summary()
-{
-    QFETCH(int, objects);
-    QFETCH(int, detections);
-    QFETCH(int, matched);
-    QFETCH(QString, line);
-    ScoreTotals t;
-    t.objects = objects;
-    t.detections = detections;
-    t.matched = matched;
-    t.images = 6;
-    QCOMPARE(summary_line(t, 0.5), line);
 }
 
 QTEST_APPLESS_MAIN(TstDetectionScoring)

@@ -231,16 +231,17 @@ void ModelExport::failedCopiesKeepTheTarget()
     QVERIFY(QDir().mkpath(D_ + "/train.weights/keep"));
 
     QCOMPARE(export_model(L_, D_),
-             D_ + "/test.cfg could not be written\n" + D_ + "/train.weights could not be written\n");
+             L_ + "/data/test.cfg could not be read\n" + D_ + "/train.weights could not be written\n");
     QCOMPARE(testsupport::readFile(D_ + "/obj.names"), QByteArray("a\nb\n"));
     QCOMPARE(testsupport::readFile(D_ + "/test.cfg"), QByteArray("old cfg"));
     QVERIFY(QFileInfo(D_ + "/train.weights/keep").isDir());
     QCOMPARE(entries(D_), (QStringList{"obj.names", "test.cfg", "train.weights"}));
 
-    // A target folder that does not exist: every row fails, none is lost.
+    // A target folder that does not exist: every row fails, none is lost;
+    // the unreadable source is named before any target is tried.
     const QString nowhere = dir_->filePath("nowhere");
-    QCOMPARE(export_model(L_, nowhere), nowhere + "/obj.names could not be written\n" + nowhere +
-                                            "/test.cfg could not be written\n" + nowhere +
+    QCOMPARE(export_model(L_, nowhere), nowhere + "/obj.names could not be written\n" + L_ +
+                                            "/data/test.cfg could not be read\n" + nowhere +
                                             "/train.weights could not be written\n");
 }
 
@@ -259,12 +260,13 @@ void ModelExport::linkTargetIsReplaced()
 void ModelExport::onlyRegularSourcesAreCopied()
 {
     // A FIFO would block the trainer and a link to /dev/zero would fill the
-    // disk: both are reported as not written, the regular file is exported.
+    // disk: both are reported by their source as not read, the regular file
+    // is exported.
     QVERIFY(writeSources(L_, 2));
     QVERIFY(testsupport::makeFifo(L_ + "/data/obj.names"));
     QVERIFY(QFile::link("/dev/zero", L_ + "/data/backup/train.backup"));
-    QCOMPARE(export_model(L_, D_),
-             D_ + "/obj.names could not be written\n" + D_ + "/train.weights could not be written\n");
+    QCOMPARE(export_model(L_, D_), L_ + "/data/obj.names could not be read\n" + L_ +
+                                       "/data/backup/train.backup could not be read\n");
     QCOMPARE(entries(D_), QStringList{"test.cfg"});
 }
 
@@ -315,6 +317,14 @@ void ModelExport::exportSlot()
     QVERIFY(QFile::remove(D_ + "/obj.names"));
     answerFileDialog(QString(), &seen);
     QMetaObject::invokeMethod(d_.get(), "on_pushButton_Export_clicked", Qt::DirectConnection);
+    QVERIFY(!QFileInfo::exists(D_ + "/obj.names"));
+
+    // A source that cannot be read is named in the same box.
+    QVERIFY(QFile::remove(L_ + "/data/obj.names"));
+    QVERIFY(testsupport::makeFifo(L_ + "/data/obj.names"));
+    answerFileDialogThenMessage(D_, &seen, &text);
+    QMetaObject::invokeMethod(d_.get(), "on_pushButton_Export_clicked", Qt::DirectConnection);
+    QCOMPARE(text, L_ + "/data/obj.names could not be read\n");
     QVERIFY(!QFileInfo::exists(D_ + "/obj.names"));
 }
 

@@ -60,6 +60,8 @@ private slots:
     void cannotStart_data();
     void cannotStart();
     void chunksFromProcess();
+    void divergedRun_data();
+    void divergedRun();
     void buttons();
     void quitLeavesNoChild_data();
     void quitLeavesNoChild();
@@ -488,6 +490,31 @@ void TrainDialog::chunksFromProcess()
     QCOMPARE(d_->iteration, qint64(11));
     QCOMPARE(d_->ui->label_iteration->text(), QString("iteration : 11 "));
     QCOMPARE(d_->ui->label_avg->text(), QString("Avg loss : 0.7500"));
+}
+
+// A run whose loss diverged prints nan in one of its spellings: the label
+// shows it and the status line carries null, never the 0 of a perfect loss.
+void TrainDialog::divergedRun_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("-nan") << "[ 50 ] -nan, -nan avg, 0.01 rate" << "Avg loss : nan";
+    QTest::newRow("-NaN, avg loss form") << " 50: -NaN, -NaN avg loss, 0.01 rate" << "Avg loss : nan";
+    QTest::newRow("nan") << "[ 50 ] nan, nan avg, 0.01 rate" << "Avg loss : nan";
+}
+
+void TrainDialog::divergedRun()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, label);
+    d_->train_process.start("/bin/sh", {"-c", "printf '\\n%s\\n' \"$1\"", "sh", line});
+    QVERIFY(d_->train_process.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(d_->ui->textEdit_train_console->toPlainText().endsWith(kStopped), 5000);
+    QCOMPARE(d_->ui->label_avg->text(), label);
+    invoke(d_.get(), "updateTimeElape");
+    const QByteArray status = testsupport::readFile(kLog);
+    const QJsonObject state = QJsonDocument::fromJson(status).object()["train_state"].toObject();
+    QVERIFY2(state.contains("avg") && state["avg"].isNull(), status.constData());
 }
 
 void TrainDialog::buttons()

@@ -9,7 +9,6 @@
 #include "train_command.h"
 #include "train_status.h"
 
-#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -62,13 +61,16 @@ void TrainUnits::chunks_data()
     QTest::newRow("other output before the progress line")
         << "Loaded: 0.100000 seconds\n[ 12 ] 1.500000, 1.250000 avg, 0.002610 rate, 1.0 seconds, 768 images\n"
         << true << "iteration : 12 " << qint64(12) << true << "Avg loss : 1.2500" << 1.25;
-    QTest::newRow("diverged: -nan reads 0")
-        << "\n[ 50 ] -nan, -nan avg, 0.010000 rate, 0.1 seconds, 100 images\n" << true << "iteration : 50 "
-        << qint64(50) << true << "Avg loss : 0.0000" << 0.0;
-    // Values Qt reads as nan or inf are shown and kept as such, so a diverged
-    // run never looks like a perfect loss of 0.
+    // A diverged loss is shown and kept as nan or inf in any spelling glibc
+    // or Qt gives it, so a diverged run never looks like a perfect loss of 0.
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
+    QTest::newRow("diverged: -nan reads nan")
+        << "\n[ 50 ] -nan, -nan avg, 0.010000 rate, 0.1 seconds, 100 images\n" << true << "iteration : 50 "
+        << qint64(50) << true << "Avg loss : nan" << nan;
+    QTest::newRow("diverged: -NaN in the avg loss form reads nan")
+        << "\n 55: -NaN, -NaN avg loss, 0.010000 rate, 0.1 seconds, 110 images\n" << false << "" << qint64(0)
+        << true << "Avg loss : nan" << nan;
     QTest::newRow("diverged: nan stays nan")
         << "\n[ 51 ] nan, nan avg, 0.010000 rate, 0.1 seconds, 102 images\n" << true << "iteration : 51 "
         << qint64(51) << true << "Avg loss : nan" << nan;
@@ -133,17 +135,6 @@ void TrainUnits::statusLine()
              QString(R"({"train_state":{"avg":2.7183,"backend":"CPU","intr":1200,"time_sec":3725,)"
                      R"("time_str":"01:02:05"}})"));
     QCOMPARE(quotes_escaped(R"({"a":"b"})"), QString(R"({\"a\":\"b\"})"));
-
-    // A diverged average is written as Qt writes a non-finite number, and the
-    // line stays valid JSON for the program that reads it.
-    for (const double avg : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
-        const QString line = train_state_json(5, avg, 50, true);
-        QCOMPARE(line, QString(R"({"train_state":{"avg":null,"backend":"GPU","intr":50,"time_sec":5,)"
-                               R"("time_str":"00:00:05"}})"));
-        QJsonParseError error;
-        QJsonDocument::fromJson(line.toUtf8(), &error);
-        QCOMPARE(error.error, QJsonParseError::NoError);
-    }
 }
 
 void TrainUnits::startWeights_data()
