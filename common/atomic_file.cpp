@@ -127,6 +127,23 @@ bool sync_folder(const QByteArray& folder)
     return synced;
 }
 
+// Writes all `size` bytes; false with errno set when a write fails. A short
+// count means the next write says why (ENOSPC, EFBIG).
+bool write_fully(int fd, const char* data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
 } // namespace
 
 AtomicFileWriter::AtomicFileWriter(const QString& path, const FileWriteOptions& options)
@@ -219,18 +236,9 @@ bool AtomicFileWriter::write(const char* data, qint64 size)
         written_ += size;
         return true;
     }
-    while (size > 0) {
-        const ssize_t n = ::write(fd_, data, size_t(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fail(errno);
-        }
-        // A short count means the next write will say why (ENOSPC, EFBIG).
-        data += n;
-        size -= n;
-        written_ += n;
-    }
+    if (!write_fully(fd_, data, size))
+        return fail(errno);
+    written_ += size;
     return true;
 }
 
@@ -272,17 +280,8 @@ bool AtomicFileWriter::commit_in_place()
     // Nothing is written unless the whole new content fits.
     if (!reserve(fd_, qint64(before.st_size), written_))
         return fail(errno);
-    const char* data = held_.constData();
-    for (qint64 left = written_; left > 0;) {
-        const ssize_t n = ::write(fd_, data, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fail(errno);
-        }
-        data += n;
-        left -= n;
-    }
+    if (!write_fully(fd_, held_.constData(), written_))
+        return fail(errno);
     held_.clear();
     if (::ftruncate(fd_, written_) != 0)
         return fail(errno);
