@@ -256,13 +256,8 @@ bool AtomicFileWriter::commit()
     // Every byte is in: the file may now be readable by others.
     if (::fchmod(fd_, mode_t(mode_)) != 0)
         return fail(errno);
-    if (options_.sync && ::fsync(fd_) != 0 && errno != EINVAL)
-        return fail(errno);
-    const int closed = ::close(fd_);
-    fd_ = -1;
-    // Linux closes the descriptor even when close() is interrupted.
-    if (closed != 0 && errno != EINTR)
-        return fail(errno);
+    if (!sync_and_close())
+        return false;
     // rename(2) replaces the target, a symbolic link included, in one step.
     if (::rename(temporary_.constData(), target_.constData()) != 0)
         return fail(errno);
@@ -290,10 +285,16 @@ bool AtomicFileWriter::commit_in_place()
         return fail(errno);
     if (written.st_size != written_)
         return fail(EIO);
+    return sync_and_close();
+}
+
+bool AtomicFileWriter::sync_and_close()
+{
     if (options_.sync && ::fsync(fd_) != 0 && errno != EINVAL)
         return fail(errno);
     const int closed = ::close(fd_);
     fd_ = -1;
+    // Linux closes the descriptor even when close() is interrupted.
     if (closed != 0 && errno != EINTR)
         return fail(errno);
     return true;

@@ -74,6 +74,8 @@ private:
     bool fail(int error_number);
     void abandon();
     bool commit_in_place();
+    // The bytes on the disk when asked for, then the descriptor closed.
+    bool sync_and_close();
 
     QString path_;
     FileWriteOptions options_;
