@@ -2,6 +2,7 @@
 
 #include "bounded_input.h"
 #include "image_header.h"
+#include "input_limits.h"
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -13,7 +14,7 @@ namespace bounded_image {
 cv::Mat read_color_image(const QString& path, QString* error)
 {
     QByteArray bytes;
-    if (bounded_input::read_regular_file(path, kMaxFileBytes, &bytes, error) != bounded_input::ReadStatus::Ok)
+    if (bounded_input::read_regular_file(path, input_limits::kImageFileBytes, &bytes, error) != bounded_input::ReadStatus::Ok)
         return cv::Mat();
     qint64 width = 0, height = 0;
     if (!image_header_size(bytes, &width, &height)) {
@@ -21,12 +22,12 @@ cv::Mat read_color_image(const QString& path, QString* error)
                                        "(PNG, JPEG, BMP, TIFF, WebP, PNM)");
         return cv::Mat();
     }
-    if (width > kMaxPixels || height > kMaxPixels || width * height > kMaxPixels) {
+    if (width > input_limits::kImagePixels || height > input_limits::kImagePixels || width * height > input_limits::kImagePixels) {
         *error = QStringLiteral("%1 declares %2 x %3 pixels, more than the limit of %4 pixels")
                      .arg(path)
                      .arg(width)
                      .arg(height)
-                     .arg(kMaxPixels);
+                     .arg(input_limits::kImagePixels);
         return cv::Mat();
     }
     try {

@@ -12,15 +12,10 @@
 
 namespace bounded_image {
 
-// 268,435,456 pixels (16384 x 16384): above the largest camera sensors.
-constexpr qint64 kMaxPixels = qint64(1) << 28;
-// The largest image file read.
-constexpr qint64 kMaxFileBytes = qint64(1) << 30;
-
 // The image of `path` exactly as cv::imread(path, cv::IMREAD_COLOR) gives it
 // (8-bit, three channels, EXIF orientation applied), when `path` is a regular
-// file of at most kMaxFileBytes whose header (image_header.h) declares at
-// most kMaxPixels. Otherwise, and when the bytes do not decode, an empty
+// file of at most input_limits::kImageFileBytes whose header (image_header.h)
+// declares at most input_limits::kImagePixels. Otherwise, and when the bytes do not decode, an empty
 // image and the reason in *error. Never throws.
 cv::Mat read_color_image(const QString& path, QString* error);
 

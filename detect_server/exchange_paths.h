@@ -9,6 +9,4 @@ constexpr const char* kResultImage = "/tmp/sarvik_result.png"; // the image of t
 constexpr const char* kLockFile = "/tmp/sarvik.lock";        // held while a server serves this /tmp
 constexpr const char* kDefaultModelDir = "/tmp/sarvik_model_test";
 constexpr const char* kDefaultImage = "/tmp/sarvik_img_test.png";
-// The most of the command file that is read; a larger file is not run.
-constexpr long long kMaxCommandBytes = 64 * 1024;
 } // namespace sarvik_paths

@@ -8,6 +8,7 @@
 #include "exchange_check.h"
 #include "exchange_paths.h"
 #include "run_marker.h"
+#include "input_limits.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -69,7 +70,7 @@ void sarvik_server_main_window::loop_cmd()
     QByteArray bytes;
     QString why;
     const bounded_input::ReadStatus status =
-        bounded_input::read_regular_file(sarvik_paths::kCommandFile, sarvik_paths::kMaxCommandBytes, &bytes, &why);
+        bounded_input::read_regular_file(sarvik_paths::kCommandFile, input_limits::kCommandFileBytes, &bytes, &why);
     if (status == bounded_input::ReadStatus::Missing || status == bounded_input::ReadStatus::Refused)
         return;
     ServerCommand cmd;

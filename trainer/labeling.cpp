@@ -2,6 +2,7 @@
 
 #include "atomic_file.h"
 #include "bounded_input.h"
+#include "input_limits.h"
 
 #include <QFile>
 #include <QHash>
@@ -154,7 +155,7 @@ int Labeling::add_class(const QString& name)
 
 bool read_ground_truth(const QString& path, QByteArray* text, QString* why)
 {
-    return bounded_input::read_regular_file(path, kMaxGroundTruthBytes, text, why) == bounded_input::ReadStatus::Ok;
+    return bounded_input::read_regular_file(path, input_limits::kGroundTruthBytes, text, why) == bounded_input::ReadStatus::Ok;
 }
 
 bool Labeling::load_gt(const QString& path)

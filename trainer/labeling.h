@@ -50,11 +50,8 @@ public:
 // The objects of one image, in drawing order and file order.
 typedef std::vector<Object> Frame;
 
-// The largest ground-truth file read.
-constexpr qint64 kMaxGroundTruthBytes = qint64(1) << 30;
-
 // The text of the ground-truth file `path`, read only from a regular file of
-// at most kMaxGroundTruthBytes (a FIFO or a device under that name is never
+// at most input_limits::kGroundTruthBytes (a FIFO or a device under that name is never
 // waited on). False with the reason, naming the file, otherwise.
 bool read_ground_truth(const QString& path, QByteArray* text, QString* why);
 

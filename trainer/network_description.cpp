@@ -3,6 +3,7 @@
 #include "atomic_file.h"
 #include "bounded_input.h"
 #include "simplecrypt.h"
+#include "input_limits.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -43,7 +44,7 @@ QString read_text_file(const QString& path)
     }
     QByteArray bytes;
     QString why;
-    switch (bounded_input::read_regular_file(path, kMaxTextFileBytes, &bytes, &why)) {
+    switch (bounded_input::read_regular_file(path, input_limits::kTrainingFolderTextBytes, &bytes, &why)) {
     case bounded_input::ReadStatus::Ok:
         return QString::fromUtf8(bytes);
     case bounded_input::ReadStatus::Missing:

@@ -16,13 +16,10 @@
 extern const char kYoloCfgResourceRoot[];   // ":/nomu_pelto_varnex/yolo_cfg/"
 extern const char kCfgMarkerLine[];         // "#**<>"
 
-// The largest text file of a training folder read.
-constexpr long long kMaxTextFileBytes = 16LL << 20;
-
 // The whole file (a template, a description, "version") as UTF-8 text; a null
 // string when it cannot be opened. A file on disk is read only when it is a
-// regular file of at most kMaxTextFileBytes; another one is refused with a
-// line on stderr.
+// regular file of at most input_limits::kTrainingFolderTextBytes; another one
+// is refused with a line on stderr.
 QString read_text_file(const QString& path);
 
 // ":/nomu_pelto_varnex/yolo_cfg/" + model + "/yolo-train-template.cfg" (train)

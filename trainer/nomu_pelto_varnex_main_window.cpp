@@ -7,6 +7,7 @@
 #include "exchange_check.h"
 #include "exchange_files.h"
 #include "resources.h"
+#include "input_limits.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -50,7 +51,7 @@ nomu_pelto_varnex_main_window::nomu_pelto_varnex_main_window(int argc, char** ar
     QByteArray text;
     QString why;
     const bounded_input::ReadStatus read =
-        bounded_input::read_regular_file("/tmp/varnex.json", kMaxStateFileBytes, &text, &why);
+        bounded_input::read_regular_file("/tmp/varnex.json", input_limits::kStateFileBytes, &text, &why);
     if (read == bounded_input::ReadStatus::Refused || read == bounded_input::ReadStatus::TooLarge)
         qDebug().noquote() << why;
     if (read == bounded_input::ReadStatus::TooLarge)

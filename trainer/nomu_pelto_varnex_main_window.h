@@ -15,10 +15,6 @@ class nomu_pelto_varnex_main_window : public QMainWindow {
     Q_OBJECT
 
 public:
-    // The largest state file read; a larger one is refused like one that does
-    // not parse.
-    static constexpr qint64 kMaxStateFileBytes = qint64(1) << 20;
-
     nomu_pelto_varnex_main_window(int argc, char** argv, QWidget* parent = nullptr);
     ~nomu_pelto_varnex_main_window() override;
 

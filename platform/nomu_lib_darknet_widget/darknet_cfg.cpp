@@ -1,4 +1,5 @@
 #include "darknet_cfg.h"
+#include "input_limits.h"
 
 #include <algorithm>
 #include <cctype>
@@ -34,7 +35,7 @@ std::string header_type(const std::string& compact)
     return compact.substr(1, close == std::string::npos ? std::string::npos : close - 1);
 }
 
-// The sections of `text`; false when there are more than kMaxSections.
+// The sections of `text`; false when there are more than input_limits::kModelDescriptionSections.
 bool parse(const std::string& text, std::vector<Section>* sections)
 {
     std::istringstream in(text);
@@ -46,7 +47,7 @@ bool parse(const std::string& text, std::vector<Section>* sections)
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
         if (line[0] == '[') {
-            if (sections->size() >= static_cast<size_t>(kMaxSections))
+            if (sections->size() >= static_cast<size_t>(input_limits::kModelDescriptionSections))
                 return false;
             Section s;
             s.type = header_type(line);
@@ -167,7 +168,7 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
     *info = NetInfo();
     std::vector<Section> sections;
     if (!parse(text, &sections))
-        return fail(error, "the description has more than " + std::to_string(kMaxSections) + " sections");
+        return fail(error, "the description has more than " + std::to_string(input_limits::kModelDescriptionSections) + " sections");
     if (sections.empty() || (sections[0].type != "net" && sections[0].type != "network"))
         return fail(error, "the description does not start with a [net] section");
     const Section& net = sections[0];
@@ -176,17 +177,17 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
         return fail(error, "[net] holds a malformed width, height or channels");
     if (info->width <= 0 || info->height <= 0)
         return fail(error, "[net] needs a positive width and height");
-    if (info->width > kMaxSide || info->height > kMaxSide)
-        return fail(error, "[net] width and height may be at most " + std::to_string(kMaxSide));
+    if (info->width > input_limits::kLayerSide || info->height > input_limits::kLayerSide)
+        return fail(error, "[net] width and height may be at most " + std::to_string(input_limits::kLayerSide));
     if (info->channels != 3)
         return fail(error, "[net] channels must be 3 (colour images)");
 
     // The working memory is summed as it goes; a sum past the budget stops
     // the walk, so no product below can overflow.
-    const long long budget = kMaxWorkingBytes / 4;
+    const long long budget = input_limits::kWorkingMemoryBytes / 4;
     auto over_budget = [&]() {
         return fail(error, "the network needs more than the working memory budget of " +
-                               std::to_string(kMaxWorkingBytes >> 20) + " MiB (an input of " +
+                               std::to_string(input_limits::kWorkingMemoryBytes >> 20) + " MiB (an input of " +
                                std::to_string(info->width) + " x " + std::to_string(info->height) + ")");
     };
     auto count = [&](const Shape& shape) {
@@ -219,12 +220,12 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
             return int_key(s, "stride_x", stride, &sx) && int_key(s, "stride_y", stride, &sy) && sx == stride &&
                    sy == stride;
         };
-        // A window and stride within kMaxWindow, a padding from 0 to the
+        // A window and stride within input_limits::kLayerWindow, a padding from 0 to the
         // window, the window within the input padded on `sides` sides.
         auto window_fits = [&](int size, int stride, int padding, int sides) {
-            if (size > kMaxWindow || stride > kMaxWindow)
+            if (size > input_limits::kLayerWindow || stride > input_limits::kLayerWindow)
                 return fail(error, where(s) + ": size=" + std::to_string(size) + " and stride=" +
-                                       std::to_string(stride) + " may be at most " + std::to_string(kMaxWindow));
+                                       std::to_string(stride) + " may be at most " + std::to_string(input_limits::kLayerWindow));
             if (padding < 0 || padding > size)
                 return fail(error, where(s) + ": padding=" + std::to_string(padding) +
                                        " is not between 0 and size=" + std::to_string(size));
@@ -349,8 +350,8 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
         } else if (s.type == "upsample") {
             // OpenCV's default is 1; it cannot scale down (darknet's negative stride).
             int stride = 1;
-            if (!int_key(s, "stride", 1, &stride) || stride <= 0 || stride > kMaxSide)
-                return fail(error, where(s) + " holds an unusable stride (1 to " + std::to_string(kMaxSide) + ")");
+            if (!int_key(s, "stride", 1, &stride) || stride <= 0 || stride > input_limits::kLayerSide)
+                return fail(error, where(s) + " holds an unusable stride (1 to " + std::to_string(input_limits::kLayerSide) + ")");
             out.w = in.w * stride;
             out.h = in.h * stride;
         } else if (s.type == "dropout" || s.type == "softmax") {
@@ -400,9 +401,9 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
         }
         if (out.c > INT32_MAX)
             return fail(error, where(s) + " gives more channels than a 32-bit count takes");
-        if (out.w > kMaxSide || out.h > kMaxSide)
+        if (out.w > input_limits::kLayerSide || out.h > input_limits::kLayerSide)
             return fail(error, where(s) + " gives an output of " + std::to_string(out.w) + " x " +
-                                   std::to_string(out.h) + "; a side may be at most " + std::to_string(kMaxSide));
+                                   std::to_string(out.h) + "; a side may be at most " + std::to_string(input_limits::kLayerSide));
         if (!count(out))
             return over_budget();
         outputs.push_back(out);
@@ -413,9 +414,9 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
     long long bytes = 0;
     if (!mul(info->weight_floats, 4, &bytes) || !add(bytes, 20, &bytes))
         return fail(error, "the description's weights overflow a 64-bit count");
-    if (bytes > kMaxWeightsBytes)
+    if (bytes > input_limits::kModelWeightsBytes)
         return fail(error, "the description needs " + std::to_string(bytes) +
-                               " bytes of weights, more than the limit of " + std::to_string(kMaxWeightsBytes >> 30) +
+                               " bytes of weights, more than the limit of " + std::to_string(input_limits::kModelWeightsBytes >> 30) +
                                " GiB");
     return true;
 }

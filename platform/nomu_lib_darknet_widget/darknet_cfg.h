@@ -14,32 +14,6 @@
 
 namespace darknet_cfg {
 
-// A description of more sections than this is refused before anything is
-// built from it. That is many times the largest published darknet networks,
-// and a network of this many sections still loads in under a second.
-constexpr int kMaxSections = 4096;
-
-// The working memory a network may take: the input and every layer's output
-// as 32-bit floats, with the sizes darknet gives them (OpenCV reuses some of
-// it, so it takes less). The trainer's largest template, V4 at 608 pixels,
-// counts about 660 MiB; an input of 30000 x 30000 would count terabytes.
-constexpr long long kMaxWorkingBytes = 4LL << 30;
-
-// The bounds of the spatial keys. OpenCV computes every side, padding sum
-// and window in 32-bit ints (pooling sides in float) and a side that
-// overflows or vanishes there ends the program; within these bounds none can.
-// The largest side, width or height, of the input and of every layer's
-// output (a float holds every such side exactly):
-constexpr int kMaxSide = 65536;
-// The largest window ("size") and "stride" of a convolution or a max pool;
-// darknet networks use 1 to 7 and strides of 1 or 2. Padding is at most the
-// window, and the window at most the padded input.
-constexpr int kMaxWindow = 4096;
-
-// The largest weights file, and so the largest count of weights a
-// description may need (the model folder's train.weights limit).
-constexpr long long kMaxWeightsBytes = 1LL << 30;
-
 // One convolution's share of the weights file.
 struct ConvLayer {
     int line = 0; // line of its section header, from 1
@@ -72,13 +46,14 @@ struct NetInfo {
 // importer builds the layers (its defaults; stride_x, stride_y and dilation,
 // which it ignores, must not ask for anything else). Every count is made in
 // 64 bits and checked. False with a reason on anything it cannot vouch for:
-// more than kMaxSections sections, a missing [net] size, a section it does
+// more than kModelDescriptionSections sections, a missing [net] size, a section it does
 // not know, a route to a layer that does not exist, a classes/filters
 // mismatch, a [yolo] mask naming an anchor it does not have, no detection
-// section, a count that overflows, a side beyond kMaxSide, a window or stride
-// beyond kMaxWindow, a padding beyond its window, a window beyond its padded
+// section, a count that overflows, a side beyond kLayerSide, a window or stride
+// beyond kLayerWindow, a padding beyond its window, a window beyond its padded
 // input, a reorg stride that does not divide its input, weights beyond
-// kMaxWeightsBytes, or a working memory beyond kMaxWorkingBytes.
+// kModelWeightsBytes, or a working memory beyond kWorkingMemoryBytes (the
+// limits of input_limits.h).
 bool analyse(const std::string& text, NetInfo* info, std::string* error);
 
 // The description as it is given to OpenCV: every [yolo] and [region] section

@@ -2,6 +2,7 @@
 
 #include "bounded_input.h"
 #include "simplecrypt.h"
+#include "input_limits.h"
 
 #include <QList>
 
@@ -54,7 +55,7 @@ bool read_whole(const QString& path, qint64 limit, QByteArray* bytes, QString* e
 bool read_model_folder(const QString& dir, ModelFiles* out, QString* error, const WeightsSizeCheck& weights_size_ok)
 {
     QByteArray cfg, weights, names;
-    if (!read_whole(dir + "/test.cfg", kMaxDescriptionBytes, &cfg, error))
+    if (!read_whole(dir + "/test.cfg", input_limits::kModelDescriptionBytes, &cfg, error))
         return false;
     QString clear;
     if (!description_in_clear(QString::fromUtf8(cfg), &clear)) {
@@ -66,15 +67,15 @@ bool read_model_folder(const QString& dir, ModelFiles* out, QString* error, cons
     std::function<bool(qint64, QString*)> size_ok;
     if (weights_size_ok)
         size_ok = [&](qint64 size, QString* why) { return weights_size_ok(cfg_text, size, why); };
-    if (!read_whole(dir + "/train.weights", kMaxWeightsBytes, &weights, error, size_ok) ||
-        !read_whole(dir + "/obj.names", kMaxNamesBytes, &names, error))
+    if (!read_whole(dir + "/train.weights", input_limits::kModelWeightsBytes, &weights, error, size_ok) ||
+        !read_whole(dir + "/obj.names", input_limits::kModelNamesBytes, &names, error))
         return false;
     const int lines = names.count('\n') + (!names.isEmpty() && !names.endsWith('\n') ? 1 : 0);
-    if (lines > kMaxClassNames) {
+    if (lines > input_limits::kModelClassNames) {
         *error = QStringLiteral("%1/obj.names holds %2 names, more than the limit of %3")
                      .arg(dir)
                      .arg(lines)
-                     .arg(kMaxClassNames);
+                     .arg(input_limits::kModelClassNames);
         return false;
     }
     out->cfg_text = std::move(cfg_text);

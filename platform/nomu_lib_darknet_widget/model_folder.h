@@ -14,14 +14,6 @@
 #include <string>
 #include <vector>
 
-// What a model folder may hold. Far above any real model: the description
-// and the names are text of a few KB, the largest published darknet weights
-// a few hundred MB.
-constexpr qint64 kMaxDescriptionBytes = qint64(16) << 20; // test.cfg
-constexpr qint64 kMaxNamesBytes = qint64(16) << 20;       // obj.names
-constexpr int kMaxClassNames = 100000;                     // lines of obj.names
-constexpr qint64 kMaxWeightsBytes = darknet_cfg::kMaxWeightsBytes; // train.weights, 1 GiB
-
 struct ModelFiles {
     std::string cfg_text;                 // the description, deciphered when it was protected
     std::string weights;                  // the bytes of train.weights
@@ -40,9 +32,9 @@ std::vector<std::string> parse_names(const QByteArray& bytes);
 
 // Reads the three files of `dir`, each named dir + "/" + file as the server
 // builds its own weights path, each only when it is a regular file within its
-// limit above. False with a reason (naming the limit where one was passed)
+// limit (the model folder's limits of input_limits.h). False with a reason (naming the limit where one was passed)
 // when a file is missing, not a regular file, unreadable or too large, when
-// obj.names holds more than kMaxClassNames names, or when the description
+// obj.names holds more than kModelClassNames names, or when the description
 // does not decipher. The description is read first: `weights_size_ok`, when
 // given, is asked with the description in clear and the size of the opened
 // train.weights before a byte of it is read, and its false (with the reason

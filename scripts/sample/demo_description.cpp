@@ -14,6 +14,7 @@
 #include "resources.h"
 #include "text_util.h"
 #include "train_command.h"
+#include "input_limits.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -78,7 +79,7 @@ int main(int argc, char** argv)
     for (const char* name : {"/train.cfg", "/test.cfg"}) {
         const std::string path = (dataDir + name).toStdString();
         std::string text, why;
-        if (nomu_ros::readInputFile(path, nomu_ros::kMaxDescriptionBytes, text, why) != nomu_ros::InputStatus::Ok) {
+        if (nomu_ros::readInputFile(path, input_limits::kTrainingDescriptionBytes, text, why) != nomu_ros::InputStatus::Ok) {
             std::fprintf(stderr, "demo_description: cannot read %s\n", path.c_str());
             return 1;
         }

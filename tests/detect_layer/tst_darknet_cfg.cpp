@@ -1,6 +1,7 @@
 // The description checks the loader runs before OpenCV sees a model.
 #include "darknet_cfg.h"
 #include "fixture_model.h"
+#include "input_limits.h"
 
 #include <QtTest>
 
@@ -230,11 +231,11 @@ void TestDarknetCfg::sectionLimit()
     QVERIFY(analyse(cfg.toStdString(), &info, &error));
     const int sections = cfg.count("\n[");
     QCOMPARE(sections + (cfg.startsWith('[') ? 1 : 0), 10);
-    for (int extra : {kMaxSections - 10, kMaxSections - 9}) {
+    for (int extra : {input_limits::kModelDescriptionSections - 10, input_limits::kModelDescriptionSections - 9}) {
         QString padded = cfg;
         padded.insert(padded.indexOf("[yolo]"), QString("[dropout]\nprobability=.1\n").repeated(extra));
         const bool ok = analyse(padded.toStdString(), &info, &error);
-        QCOMPARE(ok, extra == kMaxSections - 10);
+        QCOMPARE(ok, extra == input_limits::kModelDescriptionSections - 10);
         if (!ok)
             QVERIFY2(QString::fromStdString(error).contains("more than 4096 sections"), error.c_str());
     }

@@ -1,5 +1,6 @@
 // Reading an exported model folder: protected descriptions and class names.
 #include "fixture_model.h"
+#include "input_limits.h"
 #include "model_folder.h"
 #include "simplecrypt.h"
 #include "test_support.h"
@@ -138,12 +139,12 @@ void TestModelFolder::refusedFiles()
         // A sparse file one byte beyond the limit: refused by its size, unread.
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        const qint64 limit = file == "train.weights" ? kMaxWeightsBytes
-                             : file == "obj.names"   ? kMaxNamesBytes
-                                                     : kMaxDescriptionBytes;
+        const qint64 limit = file == "train.weights" ? input_limits::kModelWeightsBytes
+                             : file == "obj.names"   ? input_limits::kModelNamesBytes
+                                                     : input_limits::kModelDescriptionBytes;
         QVERIFY(f.resize(limit + 1));
     } else if (kind == "names") {
-        QVERIFY(testsupport::writeFile(path, QByteArray("n\n").repeated(kMaxClassNames + 1)));
+        QVERIFY(testsupport::writeFile(path, QByteArray("n\n").repeated(input_limits::kModelClassNames + 1)));
     }
     ModelFiles files;
     QString error;

@@ -2,6 +2,7 @@
 // words do, and where "show" places the main dialog.
 
 #include "dialog_varnex.h"
+#include "input_limits.h"
 #include "nomu_pelto_varnex_main_window.h"
 #include "test_support.h"
 #include "ui_dialog_varnex.h"
@@ -194,7 +195,7 @@ void Launcher::stateFileRefused()
     } else {
         // A valid object, padded with blanks to the limit or one beyond.
         QByteArray text = R"({"cmb_model":"V7"})";
-        const qint64 size = nomu_pelto_varnex_main_window::kMaxStateFileBytes + (kind == "over" ? 1 : 0);
+        const qint64 size = input_limits::kStateFileBytes + (kind == "over" ? 1 : 0);
         text += QByteArray(static_cast<int>(size - text.size()), ' ');
         QVERIFY(testsupport::writeFile(state, text));
     }

@@ -2,6 +2,7 @@
 // console limit, the elapsed text and status line, the start-weights table,
 // the command line, and what the train operation reads from a training folder.
 
+#include "input_limits.h"
 #include "network_description.h"
 #include "progress_parser.h"
 #include "simplecrypt.h"
@@ -240,7 +241,7 @@ void TrainUnits::trainingFolderTextRefused()
     QVERIFY(testsupport::makeFifo(dir.filePath("data/version")));
     QVERIFY(QFile::link("/dev/zero", dir.filePath("classes.data")));
     const QString big = dir.filePath("train.cfg");
-    QVERIFY(testsupport::writeFile(big, QByteArray(kMaxTextFileBytes + 1, '#')));
+    QVERIFY(testsupport::writeFile(big, QByteArray(input_limits::kTrainingFolderTextBytes + 1, '#')));
     testsupport::StderrCapture err;
     QCOMPARE(read_model_text(dir.path()), QString("V3"));
     QCOMPARE(read_class_count(dir.filePath("classes.data")), -1);

@@ -3,6 +3,7 @@
 #include "data_file.h"
 #include "label_decoding.h"
 #include "text_util.h"
+#include "input_limits.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -66,7 +67,7 @@ bool prepareEngineFolder(const std::string& trainerDataFile, EngineFolder& out, 
             error = "cannot read " + what + " " + path + (st == InputStatus::Refused ? ": " + why : "");
         return st == InputStatus::Ok;
     };
-    if (!readInput("the data file", trainerDataFile, kMaxDataFileBytes, text))
+    if (!readInput("the data file", trainerDataFile, input_limits::kTrainingDataFileBytes, text))
         return false;
     const auto keys = parseDataFile(text);
     const auto get = [&keys](const char* key, const std::string& fallback) {
@@ -94,7 +95,7 @@ bool prepareEngineFolder(const std::string& trainerDataFile, EngineFolder& out, 
     }
 
     std::string listText;
-    if (!readInput("the training list", trainList, kMaxListBytes, listText))
+    if (!readInput("the training list", trainList, input_limits::kTrainingListBytes, listText))
         return false;
 
     const std::string parent = parentOf(trainerDataFile);
@@ -126,7 +127,7 @@ bool prepareEngineFolder(const std::string& trainerDataFile, EngineFolder& out, 
         }
         const std::string labels = labelTextOf(image);
         std::string labelText;
-        const InputStatus read = readInputFile(labels, kMaxLabelTextBytes, labelText, why);
+        const InputStatus read = readInputFile(labels, input_limits::kLabelTextBytes, labelText, why);
         if (read != InputStatus::Ok) {
             ++out.skippedImages;
             report("label text " + labels + " of " + image

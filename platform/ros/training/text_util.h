@@ -15,13 +15,6 @@ std::string removeBlanks(const std::string& text);
 bool startsWith(const std::string& text, const std::string& prefix);
 bool endsWith(const std::string& text, const std::string& suffix);
 
-// Limits of the inputs read by name: generous, and those of the trainer
-// where it reads the same file.
-constexpr long long kMaxDescriptionBytes = 16LL << 20; // the network description
-constexpr long long kMaxDataFileBytes = 16LL << 20;    // "obj.data"
-constexpr long long kMaxListBytes = 256LL << 20;       // the training list
-constexpr long long kMaxLabelTextBytes = 16LL << 20;   // one label text
-
 enum class InputStatus { Ok, Missing, Refused };
 
 // Reads the whole regular file `path` of at most `limit` bytes. A FIFO, a

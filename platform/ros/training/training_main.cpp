@@ -11,6 +11,7 @@
 #include "network_check.h"
 #include "text_util.h"
 #include "train_arguments.h"
+#include "input_limits.h"
 
 #include <csignal>
 #include <cstdio>
@@ -53,7 +54,7 @@ int runTraining(const TrainArguments& args, const EngineChoice& engine)
 {
     // The description first: a refusal changes nothing in the training folder.
     std::string cfgText;
-    if (!readInput("the network description", args.cfgFile, kMaxDescriptionBytes, cfgText))
+    if (!readInput("the network description", args.cfgFile, input_limits::kTrainingDescriptionBytes, cfgText))
         return 2;
     const std::vector<CfgSection> sections = parseCfg(cfgText);
     if (engine.legacy) {
@@ -66,7 +67,7 @@ int runTraining(const TrainArguments& args, const EngineChoice& engine)
         }
     }
     std::string dataText;
-    if (!readInput("the data file", args.dataFile, kMaxDataFileBytes, dataText))
+    if (!readInput("the data file", args.dataFile, input_limits::kTrainingDataFileBytes, dataText))
         return 2;
     // The class count is checked against the description before any file is written.
     {
