@@ -18,10 +18,12 @@
 
 # What the trainer and the server read and write under /tmp when a script
 # drives them as the demo does (with the folders and images named in the
-# commands), and the names the demo writes first and then moves into place.
+# commands), the default model folder the server makes at start, and the
+# names the demo writes first and then moves into place.
 exchange_file_paths=(
   /tmp/varnex.json /tmp/varnex.json.demo /tmp/varnex.log /tmp/varnex.stop /tmp/varnex_gen
   /tmp/sarvik_test.cmd /tmp/sarvik_test.cmd.demo /tmp/sarvik.run /tmp/sarvik.log /tmp/sarvik_result.png
+  /tmp/sarvik_model_test
 )
 
 exchange_files_folder=""
