@@ -153,6 +153,39 @@ for name in $(grep -oE '/tmp/(varnex|sarvik)[a-z_.]*[a-z]' "$1/scripts/demo" | s
   esac
 done
 
+# The list holds every name the programs themselves make under /tmp on the
+# demo's road: the server and the trainer run once each in a private mount
+# namespace with an empty /tmp of its own (nothing of the machine's is
+# touched), and whatever they leave there must be a name the demo puts back.
+# Qt's own runtime folder (runtime-<user>, made by any Qt program when
+# XDG_RUNTIME_DIR is unset) is not theirs.
+#   arguments 2 and 3: the built sarvik_server and nomu_pelto_varnex
+if [ $# -ge 3 ] && [ "$(id -u)" -eq 0 ] && unshare -m true 2> /dev/null; then
+  left=$(unshare -m bash -s "$2" "$3" << 'PRIVATE'
+set -u
+mount --make-rprivate / 2> /dev/null
+mount -t tmpfs -o mode=1777 tmpfs /tmp || exit 1
+export QT_QPA_PLATFORM=offscreen
+timeout 60 "$1" > /dev/null 2>&1 &
+server=$!
+for _ in $(seq 100); do [ -d /tmp/sarvik_model_test ] && break; sleep 0.1; done
+printf exit > /tmp/cmd.tmp && mv /tmp/cmd.tmp /tmp/sarvik_test.cmd
+wait "$server"
+timeout 60 "$2" gen > /dev/null 2>&1
+cd /tmp && ls -A
+PRIVATE
+  )
+  for name in $left; do
+    case " ${exchange_file_paths[*]} " in
+      *" /tmp/$name "*) ;;
+      *) case $name in runtime-*) ;; *) check "the programs' /tmp/$name is kept" kept "not in the list" ;; esac ;;
+    esac
+  done
+  [ -n "$left" ] || check "the programs ran in a private /tmp" "names left there" "nothing"
+else
+  echo "SKIP: the names the programs make (needs root, unshare and the built programs)"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures failures"
   exit 1
