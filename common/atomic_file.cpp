@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -78,11 +77,10 @@ mode_t current_umask()
     return ok ? mode_t(mask & 0777) : kStartUmask;
 }
 
-// Makes sure `length` bytes fit into the file open at `fd`, now `size` bytes
-// long, without changing it: within the file-size limit, and the blocks
-// reserved (past the end, the size stays) or, where the file system cannot
-// reserve, free on it. False with errno set when they do not.
-bool reserve(int fd, qint64 size, qint64 length)
+// Whether a file of `length` bytes stays within the file-size limit; false
+// with errno EFBIG when not, as a write beyond it would fail part way (or end
+// a process that does not ignore SIGXFSZ).
+bool within_size_limit(qint64 length)
 {
     rlimit limit {};
     if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
@@ -90,27 +88,13 @@ bool reserve(int fd, qint64 size, qint64 length)
         errno = EFBIG;
         return false;
     }
-    if (length <= size)
-        return true;
-    int reserved;
-    do
-        reserved = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(length));
-    while (reserved != 0 && errno == EINTR);
-    if (reserved == 0)
-        return true;
-    if (errno != EOPNOTSUPP && errno != ENOSYS)
-        return false;
-    struct statvfs space {};
-    if (::fstatvfs(fd, &space) != 0 || space.f_frsize == 0)
-        return true; // nothing known: the write itself will tell
-    // Root may use the blocks kept back for it.
-    const quint64 blocks = ::geteuid() == 0 ? space.f_bfree : space.f_bavail;
-    const quint64 growth = quint64(length - size);
-    if ((growth + space.f_frsize - 1) / space.f_frsize > blocks) {
-        errno = ENOSPC;
-        return false;
-    }
     return true;
+}
+
+// fsync(2), where a descriptor that cannot be synced (EINVAL) is no failure.
+bool sync_file(int fd)
+{
+    return ::fsync(fd) == 0 || errno == EINVAL;
 }
 
 // Syncs the folder `folder`, so that a rename in it is on the disk. A folder
@@ -201,6 +185,10 @@ bool AtomicFileWriter::open()
         mode_ = int(existing.st_mode & 0777);
     else
         mode_ = int(0666 & ~current_umask());
+    // With the bits as before go the owner and group (set at the commit).
+    keep_owner_ = as_before && regular;
+    owner_ = existing.st_uid;
+    group_ = existing.st_gid;
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
         const QByteArray candidate = temporary_name(folder, name);
         // Only its owner may read the file while it fills.
@@ -213,7 +201,7 @@ bool AtomicFileWriter::open()
                 return fail(refused);
             // The folder takes no new file: the file itself is rewritten. It is
             // not truncated now, so the blocks it holds stay its own; the
-            // bytes are held until the commit reserves their length.
+            // bytes are held until the commit has made room for them.
             fd_ = ::open(target_.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
             if (fd_ < 0)
                 return fail(errno);
@@ -253,6 +241,12 @@ bool AtomicFileWriter::commit()
         return fail(errno);
     if (written.st_size != written_)
         return fail(EIO);
+    // A file that keeps its permission bits keeps its owner and group too,
+    // where this process may give them (root): a user's file saved by root
+    // stays that user's. Where it may not (EPERM), the new file is this
+    // user's, as it was before, and the save goes on.
+    if (keep_owner_ && (written.st_uid != owner_ || written.st_gid != group_))
+        (void)::fchown(fd_, owner_, group_);
     // Every byte is in: the file may now be readable by others.
     if (::fchmod(fd_, mode_t(mode_)) != 0)
         return fail(errno);
@@ -272,13 +266,29 @@ bool AtomicFileWriter::commit_in_place()
     struct stat before {};
     if (::fstat(fd_, &before) != 0)
         return fail(errno);
-    // Nothing is written unless the whole new content fits.
-    if (!reserve(fd_, qint64(before.st_size), written_))
+    const qint64 size = qint64(before.st_size);
+    if (!within_size_limit(written_))
         return fail(errno);
-    if (!write_fully(fd_, held_.constData(), written_))
+    // The file first grows to its new length: the part of the new content
+    // past its end is written there and synced, so that every block the
+    // longer file needs (indirect ones included) is taken, whatever the file
+    // system can reserve or counts as free. When that fails (a full disk) the
+    // file is cut back to its old length, its old bytes as they were.
+    if (written_ > size) {
+        const bool grown = ::lseek(fd_, off_t(size), SEEK_SET) == off_t(size) &&
+                           write_fully(fd_, held_.constData() + size, written_ - size) && sync_file(fd_);
+        if (!grown) {
+            const int error_number = errno;
+            if (::ftruncate(fd_, off_t(size)) == 0)
+                (void)sync_file(fd_);
+            return fail(error_number);
+        }
+    }
+    // Then the rest goes into blocks the file already holds.
+    if (::lseek(fd_, 0, SEEK_SET) != 0 || !write_fully(fd_, held_.constData(), qMin(size, written_)))
         return fail(errno);
     held_.clear();
-    if (::ftruncate(fd_, written_) != 0)
+    if (::ftruncate(fd_, off_t(written_)) != 0)
         return fail(errno);
     struct stat written {};
     if (::fstat(fd_, &written) != 0)
@@ -290,7 +300,7 @@ bool AtomicFileWriter::commit_in_place()
 
 bool AtomicFileWriter::sync_and_close()
 {
-    if (options_.sync && ::fsync(fd_) != 0 && errno != EINVAL)
+    if (options_.sync && !sync_file(fd_))
         return fail(errno);
     const int closed = ::close(fd_);
     fd_ = -1;

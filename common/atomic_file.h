@@ -11,9 +11,13 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
+
 // Permission bits "as before": those of the file being replaced, and for a new
 // file what open(2) gives with 0666 under the umask (as QFile or cv::imwrite
-// would leave it).
+// would leave it). A replaced file's owner and group stay too, where this
+// process may set them (root, as sed -i keeps them); elsewhere the new file
+// is this user's.
 constexpr int kPermissionsAsBefore = -1;
 
 struct FileWriteOptions {
@@ -26,11 +30,13 @@ struct FileWriteOptions {
     bool follow_link = false;
     // Where the folder takes no new file (no write permission) while the file
     // itself is writable, the file is rewritten in place instead. The bytes
-    // are then held until commit(), which first reserves the new length (and
-    // checks it against the file-size limit) and leaves the file untouched
-    // when that fails; a write that fails after it (an I/O error) leaves the
-    // file damaged: only a user's own file, which would otherwise not be saved
-    // at all, is written so.
+    // are then held until commit(), which checks the new length against the
+    // file-size limit and first makes the file that long, writing the part
+    // past its end and syncing it; when that fails (a full disk) the file is
+    // cut back to its old length with its old bytes. Only then are the bytes
+    // before it rewritten, in blocks the file holds already; a write that
+    // fails there (an I/O error) leaves the file damaged: only a user's own
+    // file, which would otherwise not be saved at all, is written so.
     bool in_place_if_folder_refuses = false;
     // The bytes are on the disk (fsync) before the file replaces the old one,
     // and the folder is synced after the rename, so that a power loss cannot
@@ -84,6 +90,9 @@ private:
     QByteArray held_;      // in place: the bytes written so far
     int fd_ = -1;
     int mode_ = 0600;      // the permission bits the file ends with
+    bool keep_owner_ = false; // the replacement gets the replaced file's owner
+    uid_t owner_ = 0;
+    gid_t group_ = 0;
     qint64 written_ = 0;
     bool failed_ = false;
     QString error_;

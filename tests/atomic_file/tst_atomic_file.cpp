@@ -4,6 +4,7 @@
 // file needs.
 #include "atomic_file.h"
 #include "image_file.h"
+#include "private_mount.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -14,9 +15,11 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <functional>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -48,6 +51,30 @@ struct ScopedUmask {
     ~ScopedUmask() { ::umask(saved); }
     mode_t saved;
 };
+
+// Fills the file system that holds `dir` to its last block: where a block is
+// smaller than a page, the filler's last page-sized write may leave a few
+// free, which one-block files ("filler.1", ...) then take.
+void fillToTheLastBlock(const QString& dir)
+{
+    testsupport::fillFileSystem(dir);
+    struct statvfs space {};
+    if (::statvfs(QFile::encodeName(dir).constData(), &space) != 0)
+        return;
+    const QByteArray block(int(space.f_bsize), 'f');
+    for (int i = 1;; ++i) {
+        const QByteArray path = QFile::encodeName(QDir(dir).filePath("filler." + QString::number(i)));
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return;
+        const bool whole = ::write(fd, block.constData(), size_t(block.size())) == block.size();
+        ::close(fd);
+        if (!whole) {
+            ::unlink(path.constData());
+            return;
+        }
+    }
+}
 
 // Called with the path of every descriptor the writer syncs, while the test
 // sets it.
@@ -88,6 +115,8 @@ private slots:
     void linkAtTarget();
     void permissions_data();
     void permissions();
+    void ownerAsBefore_data();
+    void ownerAsBefore();
     void readOnlyFolder_data();
     void readOnlyFolder();
     void unwritableFile_data();
@@ -188,50 +217,107 @@ void TstAtomicFile::fullDiskKeepsPrevious()
 
 void TstAtomicFile::inPlaceFullDiskLeavesFileUntouched_data()
 {
+    QTest::addColumn<QString>("fileSystem");
+    QTest::addColumn<int>("freeBlocks"); // left free when the save starts
     QTest::addColumn<int>("previous");
     QTest::addColumn<int>("next");
     QTest::addColumn<bool>("saved");
-    // Growing needs blocks the full disk does not have; shrinking reuses the
-    // file's own.
-    QTest::newRow("grows by a page and more") << 20000 << 30000 << false;
-    QTest::newRow("grows within its last page") << 20000 << 20400 << true;
-    QTest::newRow("shrinks") << 20000 << 5000 << true;
+    // A full tmpfs (4 KiB pages): growing needs pages it does not have;
+    // shrinking reuses the file's own.
+    QTest::newRow("tmpfs, grows by a page and more") << "tmpfs" << 0 << 20000 << 30000 << false;
+    QTest::newRow("tmpfs, grows within its last page") << "tmpfs" << 0 << 20000 << 20400 << true;
+    QTest::newRow("tmpfs, shrinks") << "tmpfs" << 0 << 20000 << 5000 << true;
+    QTest::newRow("tmpfs, one page free, needs it") << "tmpfs" << 1 << 20000 << 24000 << true;
+    // ext2 (1 KiB blocks) can reserve nothing (fallocate: EOPNOTSUPP) and
+    // holds a file's first 12 blocks directly: the 13th needs an indirect
+    // block as well, two where one is free.
+    QTest::newRow("ext2, one block free, the 13th needs an indirect one") << "ext2" << 1 << 12281 << 13000 << false;
+    QTest::newRow("ext2, one block free, needs two") << "ext2" << 1 << 5000 << 7000 << false;
+    QTest::newRow("ext2, one block free, needs it") << "ext2" << 1 << 10000 << 11000 << true;
+    QTest::newRow("ext2, full, grows within its last block") << "ext2" << 0 << 12000 << 12281 << true;
+    QTest::newRow("ext2, full, shrinks") << "ext2" << 0 << 12281 << 5000 << true;
 }
 
 // A user's file rewritten in place (its folder takes no new file) on a full
-// disk: refused before a byte is written, so the file keeps its content and
-// length. Run as a user without privileges, who may not use the blocks kept
-// back for root and cannot create a file in the folder.
+// disk: saved where the blocks it needs are there, else refused with the
+// file's content and length as they were, whether or not the file system can
+// reserve blocks. Each case has a file system of its own in a private mount
+// namespace, and the save runs as a user without privileges, who may not use
+// blocks kept back for root and cannot create a file in the folder.
 void TstAtomicFile::inPlaceFullDiskLeavesFileUntouched()
 {
+    QFETCH(QString, fileSystem);
+    QFETCH(int, freeBlocks);
     QFETCH(int, previous);
     QFETCH(int, next);
     QFETCH(bool, saved);
-    QTemporaryDir dir;
-    QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther | QFile::ReadOther));
-    testsupport::TmpfsMount tmpfs(dir.path(), 256 * 1024);
-    if (!tmpfs.isMounted())
-        QSKIP("no tmpfs can be mounted here");
-    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
-    const QString folder = dir.filePath("ro");
-    const QString path = folder + "/f";
     QByteArray before;
     for (int i = 0; i < previous; ++i)
         before += char('a' + i % 26);
-    QVERIFY(testsupport::writeFile(path, before));
-    QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0666), 0);
-    QVERIFY(!testsupport::fillFileSystem(dir.path()).isEmpty());
-    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
     const QByteArray after(next, 'n');
-    const int status = testsupport::runUnprivileged([&] {
-        QString why;
-        const bool ok = write_file_atomically(path, after, kUserFile, &why);
-        return ok == saved && (ok || why == qt_error_string(ENOSPC));
-    });
-    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+
+    QByteArray outcome;
+    QString why;
+    const testsupport::PrivateRun run = testsupport::runInPrivateMountNamespace(
+        [&] {
+            QByteArray report;
+            QDataStream out(&report, QIODevice::WriteOnly);
+            QTemporaryDir dir; // in the namespace's own /tmp, which goes with it
+            dir.setAutoRemove(false);
+            std::unique_ptr<testsupport::TmpfsMount> tmpfs;
+            QString skip;
+            if (fileSystem == "ext2") {
+                skip = testsupport::mountExt2Image(dir.path(), 1024 * 1024);
+            } else {
+                tmpfs.reset(new testsupport::TmpfsMount(dir.path(), 256 * 1024));
+                if (!tmpfs->isMounted())
+                    skip = "no tmpfs can be mounted here";
+            }
+            out << skip;
+            if (!skip.isEmpty())
+                return report;
+            ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+            const QString folder = dir.filePath("ro");
+            const QString path = folder + "/f";
+            testsupport::writeFile(path, before);
+            ::chmod(QFile::encodeName(path).constData(), 0666);
+            struct statvfs space {};
+            ::statvfs(QFile::encodeName(dir.path()).constData(), &space);
+            const QString spare = dir.filePath("spare");
+            testsupport::writeFile(spare, QByteArray(int(space.f_bsize) * freeBlocks, 's'));
+            fillToTheLastBlock(dir.path());
+            QFile::remove(spare);
+            ::statvfs(QFile::encodeName(dir.path()).constData(), &space);
+            ::chmod(QFile::encodeName(folder).constData(), 0555);
+            const int status = testsupport::runUnprivileged([&] {
+                QString why;
+                const bool ok = write_file_atomically(path, after, kUserFile, &why);
+                return ok == saved && (ok || why == qt_error_string(ENOSPC));
+            });
+            ::chmod(QFile::encodeName(folder).constData(), 0755);
+            out << qint64(space.f_bavail) << status << testsupport::readFile(path) << entries(folder);
+            return report;
+        },
+        &outcome, &why);
+    if (run == testsupport::PrivateRun::Unavailable)
+        QSKIP(qPrintable(why));
+    QVERIFY2(run == testsupport::PrivateRun::Ran, qPrintable(why));
+    QDataStream in(outcome);
+    QString skip;
+    in >> skip;
+    if (!skip.isEmpty())
+        QSKIP(qPrintable(skip));
+    qint64 free = -1;
+    int status = -1;
+    QByteArray file;
+    QStringList names;
+    in >> free >> status >> file >> names;
+    QCOMPARE(in.status(), QDataStream::Ok);
+    QCOMPARE(free, qint64(freeBlocks)); // the disk is as full as the case says
     QCOMPARE(status, 0);
-    QCOMPARE(testsupport::readFile(path), saved ? after : before);
-    QCOMPARE(entries(folder), QStringList{"f"});
+    QCOMPARE(file.size(), saved ? after.size() : before.size());
+    QCOMPARE(file, saved ? after : before);
+    QCOMPARE(names, QStringList{"f"});
 }
 
 void TstAtomicFile::ownerOnlyWhileFilling_data()
@@ -383,6 +469,63 @@ void TstAtomicFile::permissions()
     }
     QVERIFY(write_file_atomically(path, "new\n", options));
     QCOMPARE(modeOf(path), after);
+}
+
+void TstAtomicFile::ownerAsBefore_data()
+{
+    QTest::addColumn<FileWriteOptions>("options");
+    QTest::addColumn<bool>("byRoot");   // else by nobody, who may not give a file away
+    QTest::addColumn<int>("fileOwner"); // uid and gid of the file replaced
+    QTest::addColumn<int>("after");     // uid and gid of the new file
+    // Root saving another user's file in that user's folder gives it back.
+    QTest::newRow("user's file of nobody, saved by root") << kUserFile << true << 65534 << 65534;
+    QTest::newRow("output file of nobody, written by root") << kOutputFile << true << 65534 << 65534;
+    // An exchange file is the programs' own: one another user left is not
+    // handed back to them.
+    QTest::newRow("exchange file of nobody, written by root") << kExchangeFile << true << 65534 << 0;
+    // A user who may write root's file but not give a file away still saves
+    // it, as their own.
+    QTest::newRow("user's file of root, saved by nobody") << kUserFile << false << 0 << 65534;
+}
+
+// The file that replaces another gets its owner and group where the writer
+// may set them (as sed -i does), so that a user's file saved by root stays
+// theirs to write; elsewhere the save goes on as the writer's own file.
+void TstAtomicFile::ownerAsBefore()
+{
+    QFETCH(FileWriteOptions, options);
+    QFETCH(bool, byRoot);
+    QFETCH(int, fileOwner);
+    QFETCH(int, after);
+    if (::geteuid() != 0)
+        QSKIP("needs root, to own files of another user");
+    QTemporaryDir dir;
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther | QFile::ReadOther));
+    // The folder is the other user's (nobody's), or open to everyone.
+    const QByteArray folder = QFile::encodeName(dir.filePath("home"));
+    const QString path = dir.filePath("home/f");
+    QVERIFY(testsupport::writeFile(path, kPrevious));
+    QCOMPARE(::chown(folder.constData(), 65534, 65534), 0);
+    QCOMPARE(::chmod(folder.constData(), byRoot ? 0755 : 0777), 0);
+    const QByteArray file = QFile::encodeName(path);
+    QCOMPARE(::chown(file.constData(), uid_t(fileOwner), gid_t(fileOwner)), 0);
+    QCOMPARE(::chmod(file.constData(), byRoot ? 0640 : 0666), 0);
+    const QByteArray bytes = "new\n";
+    if (byRoot)
+        QVERIFY(write_file_atomically(path, bytes, options));
+    else
+        QCOMPARE(testsupport::runUnprivileged([&] { return write_file_atomically(path, bytes, options); }), 0);
+    struct stat st {};
+    QCOMPARE(::lstat(file.constData(), &st), 0);
+    QCOMPARE(int(st.st_uid), after);
+    QCOMPARE(int(st.st_gid), after);
+    QCOMPARE(testsupport::readFile(path), bytes);
+    if (options.permissions == kPermissionsAsBefore)
+        QCOMPARE(modeOf(path), byRoot ? 0640 : 0666);
+    QCOMPARE(entries(dir.filePath("home")), QStringList{"f"});
+    // The owner can go on saving it.
+    if (byRoot && after == fileOwner)
+        QCOMPARE(testsupport::runUnprivileged([&] { return write_file_atomically(path, "theirs\n", options); }), 0);
 }
 
 void TstAtomicFile::readOnlyFolder_data()
