@@ -3,15 +3,27 @@
 // arguments, working folder and process ids into FAKE_ENGINE_RECORD.
 // Progress goes through stdio without explicit flushes, as darknet's does, so
 // lines arrive one by one only when the executable gives it a terminal.
+// Weights are saved as darknet 2018 saves them: a 20-byte header (major 0,
+// minor 2, revision 0, a 64-bit count of images seen) and the floats the
+// description needs, through unchecked fwrite calls; "<base>.backup" and
+// "<base>_N.weights" every 100 iterations, "<base>_final.weights" at the end.
+// FAKE_ENGINE_IGNORE_XFSZ=1 makes it ignore SIGXFSZ, so that its writes beyond
+// a file-size limit are cut silently; FAKE_ENGINE_RAISE_FSIZE=1 lifts the
+// limit for its own writes (up to the hard limit).
+
+#include "darknet_cfg.h"
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <vector>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -44,11 +56,40 @@ std::string baseOf(const std::string& cfg)
     return name.substr(0, name.find('.'));
 }
 
-void save(const std::string& path)
+long long g_weightFloats = 0;
+
+// Every write unchecked, as darknet's save_weights writes.
+void save(const std::string& path, int iteration)
 {
     std::fprintf(stderr, "Saving weights to %s\n", path.c_str());
-    std::ofstream out(path, std::ios::binary);
-    out << std::string(1000, 'w');
+    FILE* fp = std::fopen(path.c_str(), "wb");
+    if (!fp) {
+        std::fprintf(stderr, "Couldn't open file: %s\n", path.c_str());
+        std::exit(0);
+    }
+    const int32_t version[3] = {0, 2, 0};
+    const uint64_t seen = static_cast<uint64_t>(iteration) * 4;
+    std::fwrite(version, sizeof(int32_t), 3, fp);
+    std::fwrite(&seen, sizeof seen, 1, fp);
+    std::vector<float> floats(static_cast<size_t>(g_weightFloats));
+    for (size_t k = 0; k < floats.size(); ++k)
+        floats[k] = static_cast<float>(iteration) + static_cast<float>(k % 1000) * 0.001f;
+    std::fwrite(floats.data(), sizeof(float), floats.size(), fp);
+    std::fclose(fp);
+}
+
+long long weightFloatsOf(const std::string& cfg)
+{
+    std::ifstream in(cfg);
+    std::stringstream text;
+    text << in.rdbuf();
+    darknet_cfg::NetInfo net;
+    std::string why;
+    if (!darknet_cfg::analyse(text.str(), &net, &why)) {
+        std::fprintf(stderr, "fake engine: %s\n", why.c_str());
+        std::exit(1);
+    }
+    return net.weight_floats;
 }
 
 void progress2018(int i)
@@ -87,6 +128,15 @@ int main(int argc, char** argv)
     const std::string cfg = argc > 4 ? argv[4] : "";
     const std::string backup = backupDirOf(data);
     const std::string base = baseOf(cfg);
+    if (env("FAKE_ENGINE_IGNORE_XFSZ") == "1")
+        std::signal(SIGXFSZ, SIG_IGN);
+    if (env("FAKE_ENGINE_RAISE_FSIZE") == "1") {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_FSIZE, &limit) == 0) {
+            limit.rlim_cur = limit.rlim_max;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+    }
 
     pid_t child = 0;
     if (mode == "forever") {
@@ -115,6 +165,8 @@ int main(int argc, char** argv)
     }
 
     std::printf("%s\n", base.c_str());
+    if (!cfg.empty())
+        g_weightFloats = weightFloatsOf(cfg);
     if (mode == "cant_open") {
         std::fprintf(stderr, "Couldn't open file: data/missing.txt\n");
         return 0;
@@ -141,14 +193,19 @@ int main(int argc, char** argv)
             std::printf("\n %d: %f, %f avg loss, %f rate, %lf seconds, %d images, %f hours left\n", i, 5.0, 6.0,
                         0.002, 0.5, i * 64, 1.5);
             if (i == 2)
-                save(backup + "/" + base + "_last.weights");
+                save(backup + "/" + base + "_last.weights", i);
         }
-        save(backup + "/" + base + "_final.weights");
+        save(backup + "/" + base + "_final.weights", iterations);
         return 0;
     }
-    for (int i = 1; i <= iterations; ++i)
+    for (int i = 1; i <= iterations; ++i) {
         progress2018(i);
-    save(backup + "/" + base + "_final.weights");
+        if (i % 100 == 0) {
+            save(backup + "/" + base + ".backup", i);
+            save(backup + "/" + base + "_" + std::to_string(i) + ".weights", i);
+        }
+    }
+    save(backup + "/" + base + "_final.weights", iterations);
     if (mode == "crash_after_final")
         crash();
     return 0;

@@ -87,13 +87,13 @@ void TstEngineFolder::decodesIntoPrivateFolder()
          {640, 480, {{0, 100, 100, 20, 20}}},
          {640, 480, {}}},
         {"circle", "square"}, fixture::nomuedDetCfg(52, 4, 1, 10, 2));
-    // Image 1: two bad lines after a good one. Image 2: its JPEG is gone.
+    // Image 1: three bad lines after a good one. Image 2: its JPEG is gone.
     // Image 3: its label text is gone. Image 4: no objects.
     const QString data = root_ + "/data/";
     {
         QFile f(data + QString(images[1]).replace(".jpg", ".txt").mid(5));
         QVERIFY(f.open(QIODevice::Append | QIODevice::Text));
-        f.write("17 0.1 0.1 0.1 0.1 \n\n579 0.9 0.1 0.1 0.1 \n");
+        f.write("17 0.1 0.1 0.1 0.1 \n\n579 0.9 0.1 0.1 0.1 \n451 1e308 0.5 1e308 0.5\n");
     }
     QVERIFY(QFile::remove(data + images[2].mid(5)));
     QVERIFY(QFile::remove(data + QString(images[3]).replace(".jpg", ".txt").mid(5)));
@@ -108,22 +108,28 @@ void TstEngineFolder::decodesIntoPrivateFolder()
     QCOMPARE(trainerFiles(), before);
     QCOMPARE(out.images, 3);
     QCOMPARE(out.objects, 3);
-    QCOMPARE(out.badLines, 2);
+    QCOMPARE(out.badLines, 3);
+    QCOMPARE(out.outsideBoxes, 0);
     QCOMPARE(out.skippedImages, 2);
     QCOMPARE(QString::fromStdString(out.folder), QString("data/nomu_engine"));
-    QVERIFY(QFileInfo(data + "backup").isDir()); // made for the engine's saves
+    QVERIFY(QFileInfo(data + "backup").isDir()); // made for the published weights
+    // The engine saves into a folder of its own; each save is checked there.
+    QCOMPARE(QString::fromStdString(out.engineBackupDir), QString("data/nomu_engine/backup/"));
+    QVERIFY(QFileInfo(data + "nomu_engine/backup").isDir());
+    QVERIFY(QFileInfo(data + "nomu_engine/check").isDir());
 
     const QString label1 = QString(images[1]).replace(".jpg", ".txt");
     QVERIFY2(warnings.filter(label1 + " line 2: unknown class id 17").size() == 1, qPrintable(warnings.join('\n')));
     QVERIFY(warnings.filter(label1 + " line 4: class id 579 is class 2, beyond the 2 classes").size() == 1);
     QVERIFY(warnings.filter("image " + images[2] + " is missing").size() == 1);
     QVERIFY(warnings.filter(QString(images[3]).replace(".jpg", ".txt") + " of " + images[3] + " is missing").size() == 1);
-    QVERIFY(warnings.filter("2 label line(s) refused").size() == 1);
+    QVERIFY(warnings.filter(label1 + " line 5: cy \"1e308\" is out of range; line skipped").size() == 1);
+    QVERIFY(warnings.filter("3 label line(s) refused").size() == 1);
 
     const QString eng = data + "nomu_engine/";
     QCOMPARE(testsupport::readFile(eng + "obj.data"),
              QByteArray("classes = 2\ntrain  = data/nomu_engine/train.txt\nvalid  = data/nomu_engine/train.txt\n"
-                        "names = data/obj.names\nbackup = data/backup/\n"));
+                        "names = data/obj.names\nbackup = data/nomu_engine/backup/\n"));
     QCOMPARE(testsupport::readFile(eng + "train.txt"),
              QByteArray("data/nomu_engine/img/1.jpg\ndata/nomu_engine/img/2.jpg\ndata/nomu_engine/img/3.jpg\n"));
     QCOMPARE(testsupport::readFile(eng + "img/1.txt"),
@@ -206,6 +212,7 @@ void TstEngineFolder::cutsBoxesToTheImage()
     QVERIFY2(prepare(out, error, warnings), qPrintable(error));
     QCOMPARE(out.objects, 2);
     QCOMPARE(out.badLines, 0);
+    QCOMPARE(out.outsideBoxes, 1);
     QCOMPARE(testsupport::readFile(root_ + "/data/nomu_engine/img/1.txt"),
              QByteArray("0 0.015625 0.260416 0.031250 0.104167\n0 0.250001 0.750000 0.100000 0.499999\n"));
     const QString label = QString(images[0]).replace(".jpg", ".txt");

@@ -66,6 +66,23 @@ void TstLabelDecoding::decodes_data()
     QTest::newRow("h just above 1") << "16 0.2 0.2 0.6667 0.2 " << 1 << DecodedLabel::Ok << 0
                                     << "0 0.300000 0.400012 0.300000 0.800025";
     QTest::newRow("nan") << "16 nan 0.2 0.2 0.2 " << 1 << DecodedLabel::Bad << -1 << "is not a number";
+    // A value that overflows once multiplied back is refused, in any field
+    // and for any divisor; it never becomes a box over the whole image.
+    QTest::newRow("cy and h overflow, class 1") << "451 1e308 0.5 1e308 0.5" << 2 << DecodedLabel::Bad << -1
+                                                << "cy \"1e308\" is out of range";
+    QTest::newRow("cx overflows, class 0") << "16 0.2 1.7e308 0.2 0.2 " << 1 << DecodedLabel::Bad << -1
+                                           << "cx \"1.7e308\" is out of range";
+    QTest::newRow("h overflows negative, class 2") << "579 0.2 0.2 -1e308 0.2 " << 3 << DecodedLabel::Bad << -1
+                                                   << "h \"-1e308\" is out of range";
+    QTest::newRow("w overflows, class 3") << "707 0.2 0.2 0.2 1e308 " << 4 << DecodedLabel::Bad << -1
+                                          << "w \"1e308\" is out of range";
+    // Large but finite: a size beyond the image from a centre inside it.
+    QTest::newRow("h of 1.5e308, class 0") << "16 0.5 0.2 1e308 0.2 " << 1 << DecodedLabel::Ok << 0
+                                           << "0 0.300000 0.500000 0.300000 1.000000";
+    QTest::newRow("centre and size near the largest double")
+        << "16 1.1e308 0.2 1.1e308 0.2 " << 1 << DecodedLabel::Outside << -1 << "lies outside";
+    QTest::newRow("negative centre near the largest double")
+        << "16 -1.1e308 0.2 1.1e308 0.2 " << 1 << DecodedLabel::Outside << -1 << "lies outside";
     QTest::newRow("unknown id 17") << "17 0.2 0.2 0.2 0.2 " << 9 << DecodedLabel::Bad << -1 << "unknown class id 17";
     QTest::newRow("323 is not class 0") << "323 0.2 0.2 0.2 0.2 " << 9 << DecodedLabel::Bad << -1 << "unknown class id 323";
     QTest::newRow("id between classes") << "515 0.2 0.2 0.2 0.2 " << 9 << DecodedLabel::Bad << -1 << "unknown class id 515";

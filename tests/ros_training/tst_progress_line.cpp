@@ -70,7 +70,7 @@ void TstProgressLine::translates()
 // that has text before the "[": the line goes out preceded by a newline.
 void TstProgressLine::monitorPrintsProgressOnItsOwnLine()
 {
-    nomu_ros::EngineOutputMonitor m("data/backup/", "train");
+    nomu_ros::EngineOutputMonitor m;
     QCOMPARE(QString::fromStdString(m.onStdoutLine("2: 9.000000, 9.500000 avg, 0.001000 rate, 0.300000 seconds, 8 images")),
              QString("\n[ 2 ] 9.000000, 9.500000 avg, 0.001000 rate, 0.300000 seconds, 8 images\n"));
     QCOMPARE(QString::fromStdString(m.onStdoutLine("Loaded: 0.000100 seconds")), QString("Loaded: 0.000100 seconds\n"));

@@ -9,6 +9,7 @@
 // feature the engine lacks with the line of its first use (the executable
 // names the first of them).
 
+#include "darknet_cfg.h"
 #include "network_check.h"
 #include "network_description.h"
 #include "resources.h"
@@ -173,6 +174,11 @@ void TstTemplateRefusals::templatesOnTheDefaultEngine()
     // Nothing else stands in the way of an engine that builds it.
     const QString problem = QString::fromStdString(findDescriptionProblem(cfg, sections, kClasses));
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    // The executable knows the size of its whole weights files.
+    darknet_cfg::NetInfo net;
+    std::string why;
+    QVERIFY2(darknet_cfg::analyse(cfg, &net, &why), why.c_str());
+    QVERIFY(net.weight_floats > 0);
 }
 
 QTEST_GUILESS_MAIN(TstTemplateRefusals)

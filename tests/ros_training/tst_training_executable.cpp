@@ -24,12 +24,17 @@ private slots:
     void init();
     void cleanup();
     void refusesGroupedRouteOnTheLegacyEngine();
+    void refusesWeightsItCannotCount();
     void endsAsTheEngineEnds_data();
     void endsAsTheEngineEnds();
     void sigtermEndsExecutableAndEngine();
     void fifoInputEndsPromptly_data();
     void fifoInputEndsPromptly();
     void fileSizeLimitFailsTheWrite();
+    void cutWeightsNeverReplaceWholeOnes_data();
+    void cutWeightsNeverReplaceWholeOnes();
+    void summaryCountsWhatIsLeftOut_data();
+    void summaryCountsWhatIsLeftOut();
     void trainsForRealThroughRosrun();
     void demoKnobEndsAfterFewIterations();
 
@@ -47,6 +52,10 @@ private:
 };
 
 namespace {
+
+// The weights of fixture::nomuedDetCfg(52, ...) with 2 classes: 3393 floats
+// after darknet's 20-byte header.
+const qint64 kWeightsBytes = 13592;
 
 bool processAlive(qint64 pid)
 {
@@ -156,6 +165,27 @@ void TstTrainingExecutable::refusesGroupedRouteOnTheLegacyEngine()
     QCOMPARE(q.exitCode(), 0);
 }
 
+// Every save is checked against the weights the description needs: a
+// description whose count the check cannot vouch for (here a [connected]
+// layer, which darknet trains but the detection server does not load) is
+// refused before anything is written.
+void TstTrainingExecutable::refusesWeightsItCannotCount()
+{
+    QString cfg = fixture::nomuedDetCfg(52, 4, 1, 10, 2);
+    cfg.replace("[yolo]", "[connected]\noutput=10\nactivation=leaky\n\n[yolo]");
+    makeFolder(cfg);
+    QProcess p;
+    start(p, environment(FAKE_ENGINE_PATH), false);
+    QVERIFY(p.waitForFinished(10000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p.exitCode() == 2, qPrintable(err));
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.startsWith("darknet_cpu_: data/train.cfg: the size of its weights cannot be known: "), qPrintable(err));
+    QVERIFY(!QFile::exists(root_ + "/data/nomu_engine"));
+    QVERIFY(!QFile::exists(tmp_->path() + "/engine.rec"));
+}
+
 void TstTrainingExecutable::endsAsTheEngineEnds_data()
 {
     QTest::addColumn<QString>("mode");
@@ -211,7 +241,10 @@ void TstTrainingExecutable::endsAsTheEngineEnds()
         QCOMPARE(progressLines(out).first(),
                  QString("[ 1 ] 10.000000, 12.000000 avg, 0.001000 rate, 0.250000 seconds, 4 images"));
         QVERIFY(out.contains("Loaded: 0.000100 seconds\n"));
-        QCOMPARE(testsupport::readFile(root_ + "/data/backup/train.backup"), QByteArray(1000, 'w'));
+        // The engine's final save, published under its name and as the backup.
+        const QByteArray final = testsupport::readFile(root_ + "/data/backup/train_final.weights");
+        QCOMPARE(final.size(), int(kWeightsBytes));
+        QCOMPARE(testsupport::readFile(root_ + "/data/backup/train.backup"), final);
     }
 }
 
@@ -346,6 +379,132 @@ void TstTrainingExecutable::fileSizeLimitFailsTheWrite()
     QVERIFY(!QFile::exists(root_ + "/data/nomu_engine/img/1.txt"));
 }
 
+void TstTrainingExecutable::cutWeightsNeverReplaceWholeOnes_data()
+{
+    QTest::addColumn<QString>("engine"); // "fake" or "darknet" (Debian's, through rosrun)
+    QTest::addColumn<QString>("knob");   // a FAKE_ENGINE_ knob set to 1 for the limited run
+    QTest::addColumn<QStringList>("messages");
+
+    const QString sigxfsz = "training failed: the engine was ended by signal 25 (File size limit exceeded): a file "
+                            "it wrote reached the file-size limit";
+    const QString cutBackup = "weights file data/nomu_engine/backup//train.backup holds 8192 bytes; the description "
+                              "needs 13592 (a 20-byte header and 3393 floats); data/backup/train.backup is not replaced";
+    const QString finalCut = "training failed: the final weights could not be saved whole as "
+                             "data/backup/train_final.weights, which keeps what it held";
+    // The engine's first write beyond the limit ends it, in its first save.
+    QTest::newRow("engine ended by SIGXFSZ") << "fake" << QString() << QStringList{cutBackup, sigxfsz};
+    QTest::newRow("Debian's darknet ended by SIGXFSZ") << "darknet" << QString() << QStringList{cutBackup, sigxfsz};
+    // An engine that ignores SIGXFSZ goes on after each cut save.
+    QTest::newRow("engine goes on after cut saves")
+        << "fake" << "FAKE_ENGINE_IGNORE_XFSZ"
+        << QStringList{cutBackup,
+                       "weights file data/nomu_engine/backup//train_final.weights holds 8192 bytes; the description "
+                       "needs 13592 (a 20-byte header and 3393 floats); data/backup/train_final.weights is not replaced",
+                       finalCut};
+    // The engine's saves are whole; the executable's copies meet the limit.
+    QTest::newRow("copies into data/backup cut")
+        << "fake" << "FAKE_ENGINE_RAISE_FSIZE"
+        << QStringList{"cannot copy data/nomu_engine/backup//train.backup to data/backup/train.backup: ",
+                       "cannot copy data/nomu_engine/backup//train_final.weights to data/backup/train_final.weights: ",
+                       finalCut};
+}
+
+// A good backup from an earlier run, then 101 iterations (saves at 100 and the
+// final one) under an 8 KiB file-size limit set in the child, as "ulimit -f 8"
+// does, with weights of 13,592 bytes: no file of data/backup/ is replaced by a
+// cut one, and the run fails naming the file.
+void TstTrainingExecutable::cutWeightsNeverReplaceWholeOnes()
+{
+    QFETCH(QString, engine);
+    QFETCH(QString, knob);
+    QFETCH(QStringList, messages);
+    const bool real = engine == "darknet";
+    if (real && (!QFile::exists("/usr/bin/darknet") || !QFile::exists("/usr/bin/rosrun")))
+        QSKIP("Debian's darknet and rosbash are not installed (scripts/setup installs them)");
+
+    makeFolder(fixture::nomuedDetCfg(52, 2, 1, 500200, 2), 3);
+    QProcessEnvironment env = environment(real ? QString() : QString(FAKE_ENGINE_PATH));
+    env.insert("NOMU_TRAIN_MAX_BATCHES", "2");
+    env.insert("FAKE_ENGINE_ITERATIONS", "2");
+    {
+        QProcess first;
+        start(first, env, real);
+        QVERIFY(first.waitForFinished(60000));
+        QVERIFY2(first.exitStatus() == QProcess::NormalExit && first.exitCode() == 0,
+                 first.readAllStandardError().right(2000).constData());
+    }
+    const QString backup = root_ + "/data/backup/";
+    const QByteArray good = testsupport::readFile(backup + "train.backup");
+    QCOMPARE(good.size(), int(kWeightsBytes));
+    QCOMPARE(QDir(backup).entryList(QDir::Files), QStringList({"train.backup", "train_final.weights"}));
+    const QByteArray goodFinal = testsupport::readFile(backup + "train_final.weights");
+
+    env.insert("NOMU_TRAIN_MAX_BATCHES", "101");
+    env.insert("FAKE_ENGINE_ITERATIONS", "101");
+    if (!knob.isEmpty())
+        env.insert(knob, "1");
+    testsupport::FileSizeLimitedProcess p(8192);
+    start(p, env, real);
+    QVERIFY(p.waitForFinished(100000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit, "ended by a signal");
+    QVERIFY2(p.exitCode() == 1, qPrintable(err.right(3000)));
+    for (const QString& m : messages)
+        QVERIFY2(err.contains("darknet_cpu_: " + m),
+                 qPrintable(m + "\n---\n" + err.right(3000)));
+    QVERIFY2(progressLines(p.readAllStandardOutput()).size() >= 100, qPrintable(err.right(2000)));
+
+    // The good backup and final weights stay; nothing cut is in the folder.
+    QCOMPARE(testsupport::readFile(backup + "train.backup"), good);
+    QCOMPARE(testsupport::readFile(backup + "train_final.weights"), goodFinal);
+    for (const QFileInfo& f : QDir(backup).entryInfoList(QDir::Files | QDir::Hidden))
+        QVERIFY2(f.size() == kWeightsBytes, qPrintable(f.fileName() + ": " + QString::number(f.size())));
+}
+
+void TstTrainingExecutable::summaryCountsWhatIsLeftOut_data()
+{
+    QTest::addColumn<QByteArray>("extraLines"); // added to the first image's label text
+    QTest::addColumn<bool>("removeImage");      // the last image's JPEG goes
+    QTest::addColumn<QString>("summary");
+
+    const QString line = "darknet_cpu_: %1 images with %2 objects decoded into data/nomu_engine";
+    QTest::newRow("all in") << QByteArray() << false << line.arg(3).arg(6) + "\n";
+    QTest::newRow("box outside, box of no size")
+        << QByteArray("16 0.8 0.2 0.2 0.2 \n16 0.2 0.2 0.2 0 \n") << false
+        << line.arg(3).arg(6) + " (2 boxes left out)\n";
+    QTest::newRow("image left out") << QByteArray() << true << line.arg(2).arg(4) + " (1 images left out)\n";
+    QTest::newRow("both") << QByteArray("16 0.8 0.2 0.2 0.2 \n") << true
+                          << line.arg(2).arg(4) + " (1 images left out, 1 boxes left out)\n";
+    // A refused line is counted on a line of its own.
+    QTest::newRow("bad line") << QByteArray("451 1e308 0.5 1e308 0.5\n") << false << line.arg(3).arg(6) + "\n";
+}
+
+// The run's summary line counts the boxes left out, as it counts the images.
+void TstTrainingExecutable::summaryCountsWhatIsLeftOut()
+{
+    QFETCH(QByteArray, extraLines);
+    QFETCH(bool, removeImage);
+    QFETCH(QString, summary);
+
+    const QStringList images = makeFolder(fixture::nomuedDetCfg(52, 4, 1, 10, 2));
+    QFile label(root_ + "/" + QString(images.first()).replace(".jpg", ".txt"));
+    QVERIFY(label.open(QIODevice::Append));
+    label.write(extraLines);
+    label.close();
+    if (removeImage)
+        QVERIFY(QFile::remove(root_ + "/" + images.last()));
+    QProcess p;
+    start(p, environment(FAKE_ENGINE_PATH), false);
+    QVERIFY(p.waitForFinished(20000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, qPrintable(err));
+    QVERIFY2(err.contains(summary), qPrintable(err));
+    if (extraLines.contains("1e308"))
+        QVERIFY2(err.contains(label.fileName().mid(root_.size() + 1) + " line 3: cy \"1e308\" is out of range; line "
+                              "skipped\ndarknet_cpu_: 1 label line(s) refused in all\n"),
+                 qPrintable(err));
+}
+
 void TstTrainingExecutable::trainsForRealThroughRosrun()
 {
     if (!QFile::exists("/usr/bin/darknet") || !QFile::exists("/usr/bin/rosrun"))
@@ -374,6 +533,20 @@ void TstTrainingExecutable::trainsForRealThroughRosrun()
     QVERIFY(backup.exists());
     QVERIFY(backup.size() > 20);
     QCOMPARE(backup.size(), QFileInfo(root_ + "/data/backup/train_final.weights").size());
+    // The engine's saves, each checked and published under its own name: a
+    // 20-byte header (major 0, minor 2, revision 0, 64-bit images seen) and
+    // the description's floats. The final weights become the backup.
+    QCOMPARE(QDir(root_ + "/data/backup").entryList(QDir::Files),
+             QStringList({"train.backup", "train_100.weights", "train_final.weights"}));
+    for (const QString& name : {"train.backup", "train_100.weights", "train_final.weights"}) {
+        const QByteArray w = testsupport::readFile(root_ + "/data/backup/" + name);
+        QCOMPARE(w.size(), int(kWeightsBytes));
+        QCOMPARE(w.left(12), QByteArray("\0\0\0\0\2\0\0\0\0\0\0\0", 12));
+    }
+    QCOMPARE(testsupport::readFile(root_ + "/data/backup/train.backup"),
+             testsupport::readFile(root_ + "/data/backup/train_final.weights"));
+    QCOMPARE(QDir(root_ + "/data/nomu_engine/backup").entryList(QDir::Files), QStringList());
+    QCOMPARE(QDir(root_ + "/data/nomu_engine/check").entryList(QDir::Files), QStringList());
     QCOMPARE(testsupport::readFile(root_ + "/data/train.cfg"), cfgBefore);
 }
 

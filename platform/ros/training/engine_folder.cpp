@@ -101,12 +101,21 @@ bool prepareEngineFolder(const std::string& trainerDataFile, EngineFolder& out, 
     const std::string parent = parentOf(trainerDataFile);
     out.folder = parent.empty() ? kEngineFolderName : parent + "/" + kEngineFolderName;
     out.dataFile = out.folder + "/obj.data";
+    out.engineBackupDir = out.folder + "/backup/";
+    out.checkDir = out.folder + "/check";
     const std::string imgDir = out.folder + "/img";
     // remove_all removes a symbolic link itself, never what it points to.
     fs::remove_all(out.folder, ec);
     if (ec || !fs::create_directories(imgDir, ec)) {
         error = "cannot create the folder " + imgDir;
         return false;
+    }
+    for (const std::string& dir : {out.engineBackupDir, out.checkDir}) {
+        fs::create_directories(dir, ec);
+        if (ec || !fs::is_directory(dir, ec)) {
+            error = "cannot create the folder " + dir;
+            return false;
+        }
     }
 
     int reported = 0;
@@ -184,7 +193,7 @@ bool prepareEngineFolder(const std::string& trainerDataFile, EngineFolder& out, 
 
     const std::string listFile = out.folder + "/train.txt";
     const std::string data = "classes = " + std::to_string(out.classes) + "\n" + "train  = " + listFile + "\n"
-        + "valid  = " + listFile + "\n" + "names = " + names + "\n" + "backup = " + out.backupDir + "\n";
+        + "valid  = " + listFile + "\n" + "names = " + names + "\n" + "backup = " + out.engineBackupDir + "\n";
     if (!writeFileAtomically(listFile, engineList, &why) || !writeFileAtomically(out.dataFile, data, &why)) {
         error = "cannot write the list and data file in " + out.folder + ": " + why;
         return false;

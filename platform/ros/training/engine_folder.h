@@ -5,7 +5,9 @@
 // labels beside the image. So, next to the trainer's "data" files (which stay
 // untouched), a folder "nomu_engine" holds for every listed image a link to it
 // and its decoded label text, a list of those links and a data file naming the
-// list, the trainer's class names and its backup folder.
+// list, the trainer's class names and a backup folder of its own: the engine
+// saves its weights there, and each save is checked before it is published
+// into the trainer's backup folder.
 
 #include <functional>
 #include <string>
@@ -16,6 +18,8 @@ struct EngineFolder {
     std::string folder;    // e.g. "data/nomu_engine"
     std::string dataFile;  // e.g. "data/nomu_engine/obj.data"
     std::string backupDir; // from the trainer's data file, e.g. "data/backup/"
+    std::string engineBackupDir; // where the engine saves, e.g. "data/nomu_engine/backup/"
+    std::string checkDir;  // where a save is taken to be checked, e.g. "data/nomu_engine/check"
     int classes = 0;
     int images = 0;        // images handed to the engine
     int objects = 0;       // label lines decoded

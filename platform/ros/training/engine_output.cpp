@@ -3,6 +3,8 @@
 #include "progress_line.h"
 #include "text_util.h"
 
+#include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -11,17 +13,30 @@ namespace fs = std::filesystem;
 
 namespace nomu_ros {
 
-EngineOutputMonitor::EngineOutputMonitor(std::string backupDir, std::string baseName)
-    : backupDir_(std::move(backupDir)), base_(std::move(baseName))
+namespace {
+
+std::string inFolder(std::string dir, const std::string& name)
+{
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    return dir + "/" + name;
+}
+
+} // namespace
+
+EngineOutputMonitor::EngineOutputMonitor(WeightsPublishing publishing)
+    : publishing_(true), pub_(std::move(publishing))
 {
 }
 
 std::string EngineOutputMonitor::backupPath() const
 {
-    std::string dir = backupDir_;
-    while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
-    return dir + "/" + base_ + ".backup";
+    return inFolder(pub_.publishDir, pub_.baseName + ".backup");
+}
+
+bool EngineOutputMonitor::isFinal(const std::string& name) const
+{
+    return name == pub_.baseName + "_final.weights";
 }
 
 std::string EngineOutputMonitor::onStdoutLine(const std::string& line)
@@ -63,34 +78,69 @@ void EngineOutputMonitor::onAnyLine(const std::string& line)
 
 void EngineOutputMonitor::completeSaves()
 {
-    std::string publish;
-    for (const std::string& path : pendingSaves_) {
+    std::vector<std::string> saves;
+    saves.swap(pendingSaves_);
+    if (!publishing_)
+        return;
+    const long long needed = 20 + pub_.net.weight_floats * 4;
+    std::string toBackup; // the checked file that becomes <base>.backup
+    std::vector<std::string> taken;
+    for (const std::string& path : saves) {
+        const std::string name = fs::path(path).filename().string();
         std::error_code ec;
-        if (!fs::is_regular_file(path, ec))
+        if (name.empty() || !fs::equivalent(fs::path(path).parent_path(), pub_.engineDir, ec)) {
+            notes_.push_back("the engine saved " + path + " outside its folder " + pub_.engineDir + "; not used");
             continue;
-        const std::uintmax_t size = fs::file_size(path, ec);
-        if (ec || size == 0)
+        }
+        const std::string target = inFolder(pub_.publishDir, name);
+        // Taken out of the engine's way first: its next save of this name
+        // makes a new file and can no longer change the one checked here.
+        const std::string checked = inFolder(pub_.checkDir, name);
+        fs::rename(path, checked, ec);
+        if (ec) {
+            // Gone (announced twice, or the engine could not create it).
+            if (ec != std::errc::no_such_file_or_directory)
+                notes_.push_back("cannot take " + path + " to check it: " + ec.message());
             continue;
-        if (knownSize_ == 0)
-            knownSize_ = size;
-        if (size != knownSize_) {
-            notes_.push_back("weights file " + path + " has " + std::to_string(size) + " bytes where this run "
-                             "saved " + std::to_string(knownSize_) + "; not used as " + base_ + ".backup");
+        }
+        taken.push_back(checked);
+        const bool regular = fs::is_regular_file(fs::symlink_status(checked, ec));
+        const std::uintmax_t size = regular ? fs::file_size(checked, ec) : 0;
+        if (!regular || ec || !darknet_cfg::check_weights_file_size(pub_.net, static_cast<long long>(size), nullptr)) {
+            ++cutSaves_;
+            notes_.push_back("weights file " + path + " holds " + std::to_string(size) + " bytes; the description "
+                             "needs " + std::to_string(needed) + " (a 20-byte header and "
+                             + std::to_string(pub_.net.weight_floats) + " floats); " + target + " is not replaced");
+            if (isFinal(name))
+                finalFailure_ = target;
+            continue;
+        }
+        std::string why;
+        if (!copyFileAtomically(checked, target, &why)) {
+            notes_.push_back("cannot copy " + path + " to " + target + ": " + why);
+            if (isFinal(name))
+                finalFailure_ = target;
             continue;
         }
         ++completedSaves_;
-        const std::string name = fs::path(path).filename().string();
-        if (name == base_ + "_final.weights")
-            finalSaved_ = true;
-        if (name == base_ + "_last.weights" || name == base_ + "_final.weights")
-            publish = path;
+        if (name == pub_.baseName + "_last.weights" || isFinal(name))
+            toBackup = checked;
     }
-    pendingSaves_.clear();
-    if (publish.empty())
-        return;
-    std::string why;
-    if (!copyFileAtomically(publish, backupPath(), &why))
-        notes_.push_back("cannot copy " + publish + " to " + backupPath() + ": " + why);
+    if (!toBackup.empty()) {
+        std::string why;
+        const bool final = isFinal(fs::path(toBackup).filename().string());
+        if (!copyFileAtomically(toBackup, backupPath(), &why)) {
+            notes_.push_back("cannot copy " + toBackup + " to " + backupPath() + ": " + why);
+            if (final)
+                finalFailure_ = backupPath();
+        } else if (final) {
+            finalSaved_ = true;
+        }
+    }
+    for (const std::string& path : taken) {
+        std::error_code ec;
+        fs::remove(path, ec);
+    }
 }
 
 std::vector<std::string> EngineOutputMonitor::takeNotes()
@@ -113,8 +163,20 @@ int decideExitStatus(const EngineOutputMonitor& monitor, const EngineEnd& end, s
         message = "training failed: the engine reported \"" + monitor.couldNotOpenLine() + "\"";
         return 1;
     }
+    const std::string sig = "signal " + std::to_string(end.termSignal) + " (" + strsignal(end.termSignal) + ")";
+    const std::string finalCut = monitor.finalWeightsFailure().empty() ? std::string()
+        : "the final weights could not be saved whole as " + monitor.finalWeightsFailure() + ", which keeps what it held";
+    if (!end.exited && end.termSignal == SIGXFSZ) {
+        message = "training failed: the engine was ended by " + sig + ": a file it wrote reached the file-size limit"
+            + (finalCut.empty() ? "" : "; " + finalCut)
+            + (monitor.weightsSaved() ? "; the weights saved whole so far are kept" : "");
+        return 1;
+    }
+    if (!finalCut.empty()) {
+        message = "training failed: " + finalCut;
+        return 1;
+    }
     if (!end.exited) {
-        const std::string sig = "signal " + std::to_string(end.termSignal) + " (" + strsignal(end.termSignal) + ")";
         if (monitor.finalWeightsSaved()) {
             message = "the engine ended by " + sig + " after saving its final weights; the run counts as done";
             return 0;
@@ -132,7 +194,8 @@ int decideExitStatus(const EngineOutputMonitor& monitor, const EngineEnd& end, s
         return end.exitCode;
     }
     if (!monitor.weightsSaved()) {
-        message = "training failed: the engine ended without saving any weights";
+        message = monitor.cutSaves() > 0 ? "training failed: the engine saved no weights whole"
+                                         : "training failed: the engine ended without saving any weights";
         return 1;
     }
     return 0;

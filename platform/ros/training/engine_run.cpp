@@ -161,10 +161,15 @@ EngineEnd runEngine(const EngineRunOptions& options, EngineOutputMonitor& monito
         // terminal, so the whole engine can be signalled as one group.
         // The engine starts with no signal blocked (this process blocks the
         // stop signals to receive them through the signal descriptor).
+        // This process ignores SIGXFSZ to see its own writes beyond a
+        // file-size limit fail; the engine gets the default, so that such a
+        // write (darknet does not check its writes) ends it rather than
+        // leaving it to go on after a cut save.
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         std::signal(SIGPIPE, SIG_DFL);
+        std::signal(SIGXFSZ, SIG_DFL);
         ::setsid();
         const int slave = ::open(slaveName.c_str(), O_RDWR);
         if (slave < 0)

@@ -5,7 +5,8 @@
 // (into a pipe it would buffer whole blocks and the trainer would see progress
 // only every few kilobytes). Its stderr is a pipe passed through as it comes.
 // SIGTERM, SIGINT and SIGHUP are forwarded to the engine's process group; the
-// engine also gets SIGKILL should this process die first.
+// engine also gets SIGKILL should this process die first. The engine starts
+// with no signal blocked and SIGPIPE and SIGXFSZ at their defaults.
 
 #include "engine_output.h"
 
@@ -31,7 +32,8 @@ struct EngineRunOptions {
 sigset_t stopSignalSet();
 
 // Runs the engine to its end, feeding `monitor` and writing translated output
-// to fd 1 and the engine's stderr to fd 2.
+// to fd 1 and the engine's stderr to fd 2. A stop request waits for a file
+// the engine holds open below `backupDir` (its weights save).
 EngineEnd runEngine(const EngineRunOptions& options, EngineOutputMonitor& monitor, const std::string& backupDir);
 
 } // namespace nomu_ros

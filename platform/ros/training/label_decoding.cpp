@@ -115,7 +115,14 @@ DecodedLabel decodeLabelLine(const std::string& line, int classCount)
             out.error = std::string(names[i]) + " \"" + fields[i + 1] + "\" is not a number";
             return out;
         }
+        // Multiplied back, a value near the largest double overflows: an
+        // infinite centre or size would make the part inside the image below
+        // the whole image.
         v[i] = raw * f;
+        if (!std::isfinite(v[i])) {
+            out.error = std::string(names[i]) + " \"" + fields[i + 1] + "\" is out of range";
+            return out;
+        }
         if (v[i] > 1.0 && v[i] <= 1.0 + kRoundingSlack)
             v[i] = 1.0;
     }

@@ -29,8 +29,9 @@ struct DecodedLabel {
 };
 
 // Decodes one line of a trainer label text. A blank line is Empty; a line with
-// the wrong number of fields, a field that is not a number, an unknown id or a
-// class index not below classCount is Bad. Values that exceed 1 only by the
+// the wrong number of fields, a field that is not a number, a value that is
+// not finite once multiplied by its divisor, an unknown id or a class index
+// not below classCount is Bad. Values that exceed 1 only by the
 // rounding of the six written digits are taken as 1. Where the centre or
 // size of an axis is still outside (0, 1], that axis of the box becomes its
 // part inside the image (centre and size of that part); a box without such a

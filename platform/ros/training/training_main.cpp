@@ -4,6 +4,7 @@
 // They decode the trainer's label texts into a private folder, check that the
 // engine can build the network, start the engine and translate its progress.
 
+#include "darknet_cfg.h"
 #include "data_file.h"
 #include "engine_folder.h"
 #include "engine_output.h"
@@ -80,6 +81,16 @@ int runTraining(const TrainArguments& args, const EngineChoice& engine)
             return 2;
         }
     }
+    // Every weights file the engine saves is checked against the floats the
+    // description needs, counted as the detection server counts them.
+    darknet_cfg::NetInfo net;
+    {
+        std::string why;
+        if (!darknet_cfg::analyse(cfgText, &net, &why)) {
+            say(args.cfgFile + ": the size of its weights cannot be known: " + why);
+            return 2;
+        }
+    }
 
     long maxBatches = 0;
     std::string knobError;
@@ -100,8 +111,15 @@ int runTraining(const TrainArguments& args, const EngineChoice& engine)
         say(error);
         return 2;
     }
-    say(std::to_string(folder.images) + " images with " + std::to_string(folder.objects) + " objects decoded into "
-        + folder.folder + (folder.skippedImages ? " (" + std::to_string(folder.skippedImages) + " images left out)" : ""));
+    {
+        std::string leftOut;
+        if (folder.skippedImages)
+            leftOut = std::to_string(folder.skippedImages) + " images left out";
+        if (folder.outsideBoxes)
+            leftOut += (leftOut.empty() ? "" : ", ") + std::to_string(folder.outsideBoxes) + " boxes left out";
+        say(std::to_string(folder.images) + " images with " + std::to_string(folder.objects) + " objects decoded into "
+            + folder.folder + (leftOut.empty() ? "" : " (" + leftOut + ")"));
+    }
 
     // The engine opens the start weights itself: anything but a regular file
     // it can open (a FIFO would hold it for ever) counts as no weights.
@@ -142,8 +160,9 @@ int runTraining(const TrainArguments& args, const EngineChoice& engine)
         shown += " " + a;
     say("starting " + shown);
 
-    EngineOutputMonitor monitor(folder.backupDir, darknetBaseName(args.cfgFile));
-    const EngineEnd end = runEngine(run, monitor, folder.backupDir);
+    EngineOutputMonitor monitor(
+        WeightsPublishing{folder.engineBackupDir, folder.checkDir, folder.backupDir, darknetBaseName(args.cfgFile), net});
+    const EngineEnd end = runEngine(run, monitor, folder.engineBackupDir);
     // The shortened copy may come from a deciphered description: it does not
     // stay behind in the training folder.
     if (cfgFile != args.cfgFile)
@@ -165,7 +184,7 @@ int passThrough(const TrainArguments& args, const EngineChoice& engine)
     run.engine = engine.path;
     run.args = enginePassThroughArguments(args, engine.legacy);
     run.programName = g_name;
-    EngineOutputMonitor monitor(".", "none");
+    EngineOutputMonitor monitor;
     const EngineEnd end = runEngine(run, monitor, "/nonexistent-backup-folder");
     if (end.startFailed)
         return 1;
@@ -186,8 +205,8 @@ int main(int argc, char** argv)
     sigprocmask(SIG_BLOCK, &mask, nullptr);
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     // Beyond a file-size limit a write fails (EFBIG) and is reported instead
-    // of ending the program. The engine inherits this, so its own writes past
-    // the limit fail the same way rather than killing it mid-save.
+    // of ending the program. The engine starts with SIGXFSZ at its default
+    // (runEngine), so that its unchecked writes past the limit end it.
     std::signal(SIGXFSZ, SIG_IGN);
 
     std::vector<std::string> args(argv + 1, argv + argc);
