@@ -538,7 +538,7 @@ void TstTrainingExecutable::trainsForRealThroughRosrun()
     // the description's floats. The final weights become the backup.
     QCOMPARE(QDir(root_ + "/data/backup").entryList(QDir::Files),
              QStringList({"train.backup", "train_100.weights", "train_final.weights"}));
-    for (const QString& name : {"train.backup", "train_100.weights", "train_final.weights"}) {
+    for (const char* name : {"train.backup", "train_100.weights", "train_final.weights"}) {
         const QByteArray w = testsupport::readFile(root_ + "/data/backup/" + name);
         QCOMPARE(w.size(), int(kWeightsBytes));
         QCOMPARE(w.left(12), QByteArray("\0\0\0\0\2\0\0\0\0\0\0\0", 12));
