@@ -87,6 +87,11 @@ public:
     // Empties the class-name picker and lists the project's classes in it,
     // one row per class in class order.
     void refill_class_picker();
+    // Shows above the tabs that the ground truth `path` could not be loaded
+    // and why, until a load succeeds or that file is saved over; an empty
+    // `why` takes the notice away. Nothing waits for an answer, so a "gen" or
+    // "train" run goes on.
+    void show_ground_truth_failure(const QString& path, const QString& why);
 
     // ---- annotated display
     // One redraw of the view and one key poll; called with `mutex` held. A key
@@ -141,6 +146,8 @@ public:
     QString weight_path = "Default";       // the last weight file picked
     QString prj_path;                      // the open image folder
     QString gt_path;                       // the last ground-truth file loaded or saved
+    QString gt_failed_path;                // the ground-truth file that last failed to load, until one loads
+    QString gt_failed_reason;              // and why
     DatasetGenerator* dataset_generator = nullptr;
     bool generating = false;               // true while the Generate slot runs
     QMutex mutex;                          // guards the labels and the clicked points

@@ -23,6 +23,13 @@ namespace {
 const QStringList kImageFilters = {"*.jpg",  "*.JPG",  "*.bmp",  "*.BMP",  "*.png", "*.PNG",
                                    "*.jpeg", "*.JPEG", "*.tiff", "*.TIFF", "*.tif", "*.TIF"};
 
+// True when `file` is the file `other` names (links and "." resolved).
+bool same_file(const QString& file, const QString& other)
+{
+    const QString a = QFileInfo(file).canonicalFilePath();
+    return !a.isEmpty() && a == QFileInfo(other).canonicalFilePath();
+}
+
 } // namespace
 
 void DialogVarnex::on_pushButton_loadImages_clicked()
@@ -181,24 +188,29 @@ void DialogVarnex::on_pushButton_LoadGT_clicked()
 
     // Loading replaces every image's labels: a file that is not ground truth
     // must not get that far.
-    QByteArray text;
+    QJsonDocument doc;
     QString why;
-    QJsonParseError error;
-    error.error = QJsonParseError::IllegalValue;
-    if (read_ground_truth(file, &text, &why))
-        QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError) {
-        QMessageBox::warning(this, tr("Load Ground Truth"),
-                             "Cannot read ground truth: " + file + (why.isEmpty() ? QString() : "\n" + why));
+    if (!parse_ground_truth(file, &doc, &why)) {
+        show_ground_truth_failure(file, why);
+        QMessageBox::warning(this, tr("Load Ground Truth"), "Cannot read ground truth: " + file + "\n" + why);
         return;
     }
 
     {
         QMutexLocker lock(&mutex);
-        labeling.load_gt(file);
+        labeling.load_gt(file, &why);
     }
+    show_ground_truth_failure(file, why);
     refill_class_picker();
     gt_path = file;
+}
+
+void DialogVarnex::show_ground_truth_failure(const QString& path, const QString& why)
+{
+    gt_failed_path = why.isEmpty() ? QString() : path;
+    gt_failed_reason = why;
+    ui->label_gt_notice->setText(why.isEmpty() ? QString() : "Cannot read ground truth: " + path + "\n" + why);
+    ui->label_gt_notice->setVisible(!why.isEmpty());
 }
 
 void DialogVarnex::on_pushButton_saveGT_clicked()
@@ -207,14 +219,25 @@ void DialogVarnex::on_pushButton_saveGT_clicked()
                                                 nullptr, QFileDialog::DontUseNativeDialog);
     if (file.isEmpty())
         return;
-    if (file.length() <= 3 || !file.endsWith(".gt")) {
+    const bool appended = file.length() <= 3 || !file.endsWith(".gt");
+    if (appended)
         file += ".gt";
-        // The file dialog asked only about the name as typed.
-        if (QFileInfo::exists(file) &&
-            QMessageBox::question(this, tr("Save Ground Truth"),
-                                  QFileInfo(file).fileName() + " already exists.\nDo you want to replace it?",
+    // A file that failed to load still holds labels this window never had:
+    // saving over it loses them, so the question says so.
+    const bool unread = !gt_failed_path.isEmpty() && same_file(file, gt_failed_path);
+    if (unread) {
+        if (QMessageBox::question(this, tr("Save Ground Truth"),
+                                  QFileInfo(file).fileName() + " could not be read when it was loaded:\n" +
+                                      gt_failed_reason + "\nSaving replaces what it holds with the labels shown "
+                                      "here.\nDo you want to replace it?",
                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
             return;
+    } else if (appended && QFileInfo::exists(file) &&
+               // The file dialog asked only about the name as typed.
+               QMessageBox::question(this, tr("Save Ground Truth"),
+                                     QFileInfo(file).fileName() + " already exists.\nDo you want to replace it?",
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+        return;
     }
 
     bool saved = false;
@@ -227,5 +250,7 @@ void DialogVarnex::on_pushButton_saveGT_clicked()
         QMessageBox::warning(this, tr("Save Ground Truth"), "Failed to save ground truth: " + file + "\n" + why);
         return;
     }
+    if (unread)
+        show_ground_truth_failure(file, QString());
     gt_path = file;
 }

@@ -76,9 +76,14 @@ void DialogVarnex::restoreState(QJsonObject state)
     loadPrjoject(prj_path);
     if (!QFile::exists(gt_path))
         return;
+    // A ground truth that cannot be read leaves the project without labels;
+    // the window says so (a save over it would lose them), without a box to
+    // answer, so that a run started by a controlling program goes on.
+    QString why;
     {
         QMutexLocker lock(&mutex);
-        labeling.load_gt(gt_path);
+        labeling.load_gt(gt_path, &why);
     }
+    show_ground_truth_failure(gt_path, why);
     refill_class_picker();
 }

@@ -158,7 +158,20 @@ bool read_ground_truth(const QString& path, QByteArray* text, QString* why)
     return bounded_input::read_regular_file(path, input_limits::kGroundTruthBytes, text, why) == bounded_input::ReadStatus::Ok;
 }
 
-bool Labeling::load_gt(const QString& path)
+bool parse_ground_truth(const QString& path, QJsonDocument* doc, QString* why)
+{
+    QByteArray text;
+    if (!read_ground_truth(path, &text, why))
+        return false;
+    QJsonParseError error;
+    *doc = QJsonDocument::fromJson(text, &error);
+    if (error.error == QJsonParseError::NoError)
+        return true;
+    *why = path + " is not JSON: " + error.errorString() + " at offset " + QString::number(error.offset);
+    return false;
+}
+
+bool Labeling::load_gt(const QString& path, QString* reason)
 {
     if (frame_names.empty())
         return false;
@@ -168,15 +181,12 @@ bool Labeling::load_gt(const QString& path)
     for (const QString& name : frame_names)
         frames.insert(name, Frame());
 
-    QByteArray text;
+    QJsonDocument doc;
     QString why;
-    if (!read_ground_truth(path, &text, &why)) {
+    if (!parse_ground_truth(path, &doc, &why)) {
         std::fprintf(stderr, "[Varnex] : cannot read ground truth: %s\n", why.toLocal8Bit().constData());
-        return false;
-    }
-    const QJsonDocument doc = QJsonDocument::fromJson(text);
-    if (doc.isNull()) {
-        std::fprintf(stderr, "[Varnex] : cannot read ground truth %s\n", path.toLocal8Bit().constData());
+        if (reason)
+            *reason = why;
         return false;
     }
 

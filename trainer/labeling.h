@@ -5,6 +5,7 @@
 // All coordinates are integer pixels of the image file as it lies on disk,
 // never of the scaled view.
 
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
@@ -55,6 +56,12 @@ typedef std::vector<Object> Frame;
 // waited on). False with the reason, naming the file, otherwise.
 bool read_ground_truth(const QString& path, QByteArray* text, QString* why);
 
+// The ground-truth file `path` read (see read_ground_truth) and parsed as
+// JSON. False with the reason, naming the file, otherwise: the reader's, or
+// the parser's with the byte offset it stopped at ("<path> is not JSON:
+// invalid UTF8 string at offset 17").
+bool parse_ground_truth(const QString& path, QJsonDocument* doc, QString* why);
+
 // The index of the first class named exactly `label`, or -1.
 int class_index_of(const std::vector<QString>& classes, const QString& label);
 
@@ -75,11 +82,12 @@ public:
     float palette[6][3];
 
     // Replaces every frame and the class list by the content of the file.
-    // With no folder open nothing happens. A file that cannot be read (see
-    // read_ground_truth) or parsed leaves every image without objects and the class list empty and
-    // prints one line on stderr naming the file. Returns whether the file
-    // parsed. Prints "[Varnex] : load gt finished" when it did.
-    bool load_gt(const QString& path);
+    // With no folder open nothing happens. A file that cannot be read or
+    // parsed (see parse_ground_truth) leaves every image without objects and
+    // the class list empty, prints one line on stderr with the reason, and
+    // puts the reason into *why when given. Returns whether the file parsed.
+    // Prints "[Varnex] : load gt finished" when it did.
+    bool load_gt(const QString& path, QString* why = nullptr);
 
     // Writes every frame to the file, through a temporary file renamed over
     // it, so a failed write (a full disk included) never destroys the

@@ -35,9 +35,13 @@ enum class CopyResult {
 // target stays as it was, and the result says which side failed.
 CopyResult replace_file_with_copy(const QString& source, const QString& target);
 
-// Copies every row whose source exists; the others are reported. Returns the
-// message for the user: one line per missing source ("<source> is missing"),
-// per source that cannot be read ("<source> could not be read") and per copy
-// that cannot be written ("<target> could not be written"), each ending in a
-// line feed, in row order; empty when all three were copied.
+// Exports all three rows or none. Every copy is written whole (and synced)
+// into a folder of its own inside the target folder first; only when all
+// three are complete does each replace its target, by one rename, and the
+// previous files are put back should a later rename fail. Returns the message
+// for the user: one line per missing source ("<source> is missing"), per
+// source that cannot be read ("<source> could not be read") and per copy that
+// cannot be written ("<target> could not be written"), each ending in a line
+// feed, in row order, then "Nothing was replaced in <target folder>"; empty
+// when all three were exported.
 QString export_model(const QString& training_folder, const QString& target_folder);

@@ -121,6 +121,8 @@ private slots:
     void exportTable_data();
     void exportTable();
     void failedCopiesKeepTheTarget();
+    void failedExportReplacesNothing_data();
+    void failedExportReplacesNothing();
     void linkTargetIsReplaced();
     void onlyRegularSourcesAreCopied();
     void trainingDataFolder();
@@ -175,7 +177,7 @@ void ModelExport::exportTable_data()
     QTest::newRow("all present") << 7 << false << false << QStringList();
     QTest::newRow("existing targets are replaced") << 7 << true << false << QStringList();
     QTest::newRow("only train.backup missing") << 3 << false << false << QStringList{"/data/backup/train.backup"};
-    QTest::newRow("only train.backup missing, old weights stay")
+    QTest::newRow("only train.backup missing, the old export stays")
         << 3 << true << false << QStringList{"/data/backup/train.backup"};
     QTest::newRow("nothing there") << 0 << false << false
                                    << QStringList{"/data/obj.names", "/data/test.cfg", "/data/backup/train.backup"};
@@ -202,12 +204,15 @@ void ModelExport::exportTable()
     QString expected;
     for (const QString& m : missing)
         expected += L + m + " is missing\n";
+    if (!missing.isEmpty())
+        expected += "Nothing was replaced in " + D_ + "\n";
     QCOMPARE(message, expected);
 
+    // All three or none.
     const QVector<ExportRow> rows = export_rows(L, D_);
     QCOMPARE(rows.size(), 3);
     for (const ExportRow& row : rows) {
-        if (QFileInfo::exists(row.source)) {
+        if (missing.isEmpty()) {
             QCOMPARE(testsupport::readFile(row.target), testsupport::readFile(row.source));
             QCOMPARE(QFileInfo(row.target).permissions(), QFileInfo(row.source).permissions());
         } else if (targetsExist) {
@@ -230,19 +235,110 @@ void ModelExport::failedCopiesKeepTheTarget()
     QVERIFY(testsupport::writeFile(D_ + "/test.cfg", "old cfg"));
     QVERIFY(QDir().mkpath(D_ + "/train.weights/keep"));
 
-    QCOMPARE(export_model(L_, D_),
-             L_ + "/data/test.cfg could not be read\n" + D_ + "/train.weights could not be written\n");
-    QCOMPARE(testsupport::readFile(D_ + "/obj.names"), QByteArray("a\nb\n"));
+    QCOMPARE(export_model(L_, D_), L_ + "/data/test.cfg could not be read\n" + D_ +
+                                       "/train.weights could not be written\nNothing was replaced in " + D_ + "\n");
     QCOMPARE(testsupport::readFile(D_ + "/test.cfg"), QByteArray("old cfg"));
     QVERIFY(QFileInfo(D_ + "/train.weights/keep").isDir());
-    QCOMPARE(entries(D_), (QStringList{"obj.names", "test.cfg", "train.weights"}));
+    QCOMPARE(entries(D_), (QStringList{"test.cfg", "train.weights"}));
 
     // A target folder that does not exist: every row fails, none is lost;
     // the unreadable source is named before any target is tried.
     const QString nowhere = dir_->filePath("nowhere");
     QCOMPARE(export_model(L_, nowhere), nowhere + "/obj.names could not be written\n" + L_ +
                                             "/data/test.cfg could not be read\n" + nowhere +
-                                            "/train.weights could not be written\n");
+                                            "/train.weights could not be written\nNothing was replaced in " +
+                                            nowhere + "\n");
+    QVERIFY(!QFileInfo::exists(nowhere));
+}
+
+void ModelExport::failedExportReplacesNothing_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("line"); // the failure's line, L and D for the folders
+
+    QTest::newRow("train.backup missing") << "no backup" << "L/data/backup/train.backup is missing";
+    QTest::newRow("train.backup a FIFO") << "fifo backup" << "L/data/backup/train.backup could not be read";
+    QTest::newRow("obj.names missing") << "no names" << "L/data/obj.names is missing";
+    QTest::newRow("test.cfg a folder") << "folder cfg" << "L/data/test.cfg could not be read";
+    QTest::newRow("a folder in place of obj.names") << "folder target" << "D/obj.names could not be written";
+    // The small copies fit, the weights' copy does not.
+    QTest::newRow("weights copy beyond the file-size limit") << "size limit" << "D/train.weights could not be written";
+    // Found only by the rename itself: the two renames before it are undone.
+    QTest::newRow("immutable train.weights") << "immutable weights" << "D/train.weights could not be written";
+    QTest::newRow("immutable obj.names") << "immutable names" << "D/obj.names could not be written";
+}
+
+// A failed export leaves the previous export whole: its three files as they
+// were, byte for byte and mode for mode, and nothing else in the folder.
+void ModelExport::failedExportReplacesNothing()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, line);
+
+    QVERIFY(writeSources(L_, 7));
+    struct Previous {
+        const char* name;
+        QByteArray bytes;
+        QFile::Permissions mode;
+    };
+    const Previous previous[] = {
+        {"obj.names", "old\nnames\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup},
+        {"test.cfg", "[net]\nold=1\n", QFile::ReadOwner | QFile::WriteOwner},
+        {"train.weights", QByteArray(1000, '\x01'), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther},
+    };
+    for (const Previous& p : previous) {
+        if (fault == "folder target" && QByteArray(p.name) == "obj.names") {
+            QVERIFY(QDir().mkpath(D_ + "/obj.names/keep"));
+            continue;
+        }
+        QVERIFY(testsupport::writeFile(D_ + "/" + p.name, p.bytes));
+        QVERIFY(QFile::setPermissions(D_ + "/" + p.name, p.mode));
+    }
+    const QStringList before = entries(D_);
+
+    if (fault == "no backup")
+        QVERIFY(QFile::remove(L_ + "/data/backup/train.backup"));
+    if (fault == "fifo backup")
+        QVERIFY(QFile::remove(L_ + "/data/backup/train.backup") &&
+                testsupport::makeFifo(L_ + "/data/backup/train.backup"));
+    if (fault == "no names")
+        QVERIFY(QFile::remove(L_ + "/data/obj.names"));
+    if (fault == "folder cfg")
+        QVERIFY(QFile::remove(L_ + "/data/test.cfg") && QDir().mkpath(L_ + "/data/test.cfg"));
+    QString immutable;
+    if (fault == "immutable weights")
+        immutable = D_ + "/train.weights";
+    if (fault == "immutable names")
+        immutable = D_ + "/obj.names";
+    if (!immutable.isEmpty() && !testsupport::setImmutable(immutable, true))
+        QSKIP("the immutable attribute cannot be set here");
+
+    QString message;
+    {
+        std::unique_ptr<testsupport::FileSizeLimit> limit;
+        if (fault == "size limit") {
+            limit.reset(new testsupport::FileSizeLimit(100000));
+            QVERIFY(limit->isActive());
+        }
+        message = export_model(L_, D_);
+    }
+    if (!immutable.isEmpty())
+        QVERIFY(testsupport::setImmutable(immutable, false));
+
+    const QString expected = (line.startsWith("L") ? L_ : D_) + line.mid(1);
+    QCOMPARE(message, expected + "\nNothing was replaced in " + D_ + "\n");
+    for (const Previous& p : previous) {
+        const QString path = D_ + "/" + p.name;
+        if (fault == "folder target" && QByteArray(p.name) == "obj.names") {
+            QVERIFY(QFileInfo(path + "/keep").isDir());
+            continue;
+        }
+        QCOMPARE(testsupport::readFile(path), p.bytes);
+        // Owner, group and others (the "user" bits say what this process may).
+        const QFile::Permissions user = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+        QCOMPARE(QFileInfo(path).permissions() & ~user, p.mode);
+    }
+    QCOMPARE(entries(D_), before);
 }
 
 void ModelExport::linkTargetIsReplaced()
@@ -260,14 +356,15 @@ void ModelExport::linkTargetIsReplaced()
 void ModelExport::onlyRegularSourcesAreCopied()
 {
     // A FIFO would block the trainer and a link to /dev/zero would fill the
-    // disk: both are reported by their source as not read, the regular file
-    // is exported.
+    // disk: both are reported by their source as not read, and the regular
+    // file is not exported without them.
     QVERIFY(writeSources(L_, 2));
     QVERIFY(testsupport::makeFifo(L_ + "/data/obj.names"));
     QVERIFY(QFile::link("/dev/zero", L_ + "/data/backup/train.backup"));
     QCOMPARE(export_model(L_, D_), L_ + "/data/obj.names could not be read\n" + L_ +
-                                       "/data/backup/train.backup could not be read\n");
-    QCOMPARE(entries(D_), QStringList{"test.cfg"});
+                                       "/data/backup/train.backup could not be read\nNothing was replaced in " +
+                                       D_ + "\n");
+    QCOMPARE(entries(D_), QStringList());
 }
 
 void ModelExport::trainingDataFolder()
@@ -299,8 +396,8 @@ void ModelExport::exportSlot()
     QVERIFY(seen.nativeOff);
     QVERIFY(seen.dirsOnly);
     QVERIFY(seen.linksKept);
-    QCOMPARE(text, L_ + "/data/backup/train.backup is missing\n");
-    QCOMPARE(entries(D_), (QStringList{"obj.names", "test.cfg"}));
+    QCOMPARE(text, L_ + "/data/backup/train.backup is missing\nNothing was replaced in " + D_ + "\n");
+    QCOMPARE(entries(D_), QStringList());
 
     // Complete: no message.
     QVERIFY(writeSources(L_, 4));
@@ -324,8 +421,9 @@ void ModelExport::exportSlot()
     QVERIFY(testsupport::makeFifo(L_ + "/data/obj.names"));
     answerFileDialogThenMessage(D_, &seen, &text);
     QMetaObject::invokeMethod(d_.get(), "on_pushButton_Export_clicked", Qt::DirectConnection);
-    QCOMPARE(text, L_ + "/data/obj.names could not be read\n");
+    QCOMPARE(text, L_ + "/data/obj.names could not be read\nNothing was replaced in " + D_ + "\n");
     QVERIFY(!QFileInfo::exists(D_ + "/obj.names"));
+    QCOMPARE(testsupport::readFile(D_ + "/test.cfg"), testsupport::readFile(L_ + "/data/test.cfg"));
 }
 
 void ModelExport::exportSlotRefusesDataFolder()
@@ -348,7 +446,8 @@ void ModelExport::exportSlotRefusesDataFolder()
         answerFileDialogThenMessage(D_, &seen, &text);
         QMetaObject::invokeMethod(d_.get(), "on_pushButton_Export_clicked", Qt::DirectConnection);
         QCOMPARE(text, QString("No path selected/data/obj.names is missing\nNo path selected/data/test.cfg is missing\n"
-                               "No path selected/data/backup/train.backup is missing\n"));
+                               "No path selected/data/backup/train.backup is missing\nNothing was replaced in ") +
+                           D_ + "\n");
     }
     QVERIFY(entries(D_).isEmpty());
 }

@@ -9,6 +9,7 @@
 #include "ui_label_dialog.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QFileDialog>
 #include <QJsonArray>
 #include <QPointer>
@@ -88,6 +89,37 @@ void answerBox(QMessageBox::StandardButton button, QString* text)
     });
 }
 
+// The texts the dialog shows in its labels, one a line: what a user sees
+// without opening anything.
+QString shownTexts(QWidget* dialog)
+{
+    QStringList texts;
+    for (QLabel* label : dialog->findChildren<QLabel*>())
+        if (label->isVisibleTo(dialog) && !label->text().isEmpty())
+            texts << label->text();
+    return texts.join("\n");
+}
+
+// Closes every message box shown while it lives and keeps its text: for
+// steps that must show none (a box would wait for a person).
+class MessageWatch {
+public:
+    MessageWatch()
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this]() {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        timer_.start(10);
+    }
+    QStringList texts;
+
+private:
+    QTimer timer_;
+};
+
 QStringList pickerRows(LabelDialog& picker)
 {
     QStringList rows;
@@ -130,6 +162,10 @@ private slots:
     void loadGroundTruthRefusesBrokenFile();
     void loadGroundTruthRefusesFifo();
     void restoreRefillsPicker();
+    void restoreShowsUnreadableGroundTruth_data();
+    void restoreShowsUnreadableGroundTruth();
+    void saveOverUnreadableGroundTruthAsks_data();
+    void saveOverUnreadableGroundTruthAsks();
     void saveGroundTruthNames_data();
     void saveGroundTruthNames();
     void saveGroundTruthAsksBeforeReplacing_data();
@@ -460,14 +496,18 @@ void Project::loadGroundTruth()
 void Project::loadGroundTruthRefusesBrokenFile_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("broken JSON") << QByteArray("[{\"filename\": ");
-    QTest::newRow("empty file") << QByteArray();
-    QTest::newRow("text") << QByteArray("car 1 2 3 4\n");
+    QTest::addColumn<QString>("reason"); // after the file's name
+    QTest::newRow("broken JSON") << QByteArray("[{\"filename\": ") << " is not JSON: unterminated object at offset 14";
+    QTest::newRow("empty file") << QByteArray() << " is not JSON: illegal value at offset 0";
+    QTest::newRow("text") << QByteArray("car 1 2 3 4\n") << " is not JSON: illegal value at offset 1";
+    QTest::newRow("one invalid UTF-8 byte") << QByteArray("[{\"filename\": \"a\xff.png\", \"obj_array\": []}]")
+                                            << " is not JSON: invalid UTF8 string at offset 16";
 }
 
 void Project::loadGroundTruthRefusesBrokenFile()
 {
     QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
     const QString dir = makeFolder("gtbroken", {"a.png", "b.png"});
     const QString good = makeGt(dir, false);
     d_->loadPrjoject(dir);
@@ -480,7 +520,9 @@ void Project::loadGroundTruthRefusesBrokenFile()
     QString text;
     chooseInFileDialog(bad, [&text] { answerBox(QMessageBox::Ok, &text); });
     d_->ui->pushButton_LoadGT->click();
-    QCOMPARE(text, "Cannot read ground truth: " + bad);
+    // The file and the parser's reason, in the box and in the window.
+    QCOMPARE(text, "Cannot read ground truth: " + bad + "\n" + bad + reason);
+    QVERIFY2(shownTexts(d_.get()).contains(text), qPrintable(shownTexts(d_.get())));
     // Labels, picker and path as they were.
     QCOMPARE(int(d_->labeling.frames.value("a.png").size()), 2);
     QCOMPARE(d_->labeling.classes, (std::vector<QString>{"car", "person"}));
@@ -517,6 +559,112 @@ void Project::restoreRefillsPicker()
     QCOMPARE(d_->labeling.classes, (std::vector<QString>{"car", "person", "bus"}));
     QCOMPARE(pickerRows(d_->label_dialog), (QStringList{"0:car", "1:person", "2:bus"}));
     QCOMPARE(d_->label_dialog.ui->tableWidget->horizontalHeaderItem(1)->text(), QString("Label"));
+}
+
+void Project::restoreShowsUnreadableGroundTruth_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason"); // after the file's name; empty: nothing is shown
+
+    QTest::newRow("one invalid UTF-8 byte") << "utf8" << " is not JSON: invalid UTF8 string at offset ";
+    QTest::newRow("not JSON") << "text" << " is not JSON: illegal value at offset 1";
+    QTest::newRow("cut short") << "cut" << " is not JSON: unterminated object at offset ";
+    QTest::newRow("FIFO") << "fifo" << " is not a regular file";
+    QTest::newRow("folder") << "folder" << " is not a regular file";
+    QTest::newRow("beyond the size limit") << "large" << " is larger than the limit of 1 GiB";
+    // Kept silent: no ground truth yet, or one that loads.
+    QTest::newRow("missing") << "missing" << QString();
+    QTest::newRow("good") << "good" << QString();
+}
+
+// A ground truth named by the state file that cannot be read leaves the
+// project without labels: the window says so, naming the file and why, with
+// no box to answer (a controlling program's run goes on).
+void Project::restoreShowsUnreadableGroundTruth()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    const QString dir = makeFolder("restore_" + kind, {"a.png", "b.png"});
+    const QString good = makeGt(dir, false);
+    const QByteArray text = testsupport::readFile(good);
+    const QString gt = dir + "/labels.gt";
+    if (kind == "utf8") {
+        QByteArray broken = text;
+        broken.replace("person", "pers\xffn");
+        QVERIFY(broken != text);
+        QVERIFY(testsupport::writeFile(gt, broken));
+    } else if (kind == "text") {
+        QVERIFY(testsupport::writeFile(gt, "a.png car 2 3 20 10\n"));
+    } else if (kind == "cut") {
+        QVERIFY(testsupport::writeFile(gt, text.left(text.size() - 4)));
+    } else if (kind == "fifo") {
+        QVERIFY(testsupport::makeFifo(gt));
+    } else if (kind == "folder") {
+        QVERIFY(QDir().mkpath(gt));
+    } else if (kind == "large") {
+        // Sparse: one byte beyond the limit, refused by its size unread.
+        QFile f(gt);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.resize((qint64(1) << 30) + 1));
+    } else if (kind == "good") {
+        QVERIFY(QFile::copy(good, gt));
+    }
+
+    MessageWatch watch;
+    d_->restoreState(QJsonObject{{"prj_path", dir}, {"gt_path", gt}});
+    QCOMPARE(watch.texts, QStringList());
+    QCOMPARE(d_->frame_count, 2);
+    QCOMPARE(d_->gt_path, gt);
+    const QString shown = shownTexts(d_.get());
+    if (reason.isEmpty()) {
+        QVERIFY2(!shown.contains("Cannot read ground truth"), qPrintable(shown));
+        QCOMPARE(int(d_->labeling.classes.size()), kind == "good" ? 2 : 0);
+        return;
+    }
+    QVERIFY2(shown.contains("Cannot read ground truth: " + gt + "\n" + gt + reason), qPrintable(shown));
+    QVERIFY(d_->labeling.classes.empty());
+    QCOMPARE(pickerRows(d_->label_dialog), QStringList());
+
+    // A ground truth that loads takes the notice away.
+    chooseInFileDialog(good);
+    d_->ui->pushButton_LoadGT->click();
+    QCOMPARE(d_->labeling.classes, (std::vector<QString>{"car", "person"}));
+    QVERIFY2(!shownTexts(d_.get()).contains("Cannot read ground truth"), qPrintable(shownTexts(d_.get())));
+}
+
+void Project::saveOverUnreadableGroundTruthAsks_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("No") << int(QMessageBox::No) << false;
+    QTest::newRow("Yes") << int(QMessageBox::Yes) << true;
+}
+
+// Saving over the file that failed to load would lose every label it holds:
+// the question says that it could not be read, and why.
+void Project::saveOverUnreadableGroundTruthAsks()
+{
+    QFETCH(int, answer);
+    QFETCH(bool, replaced);
+    const QString dir = makeFolder(QString("save_unread_%1").arg(answer), {"a.png", "b.png"});
+    QByteArray text = testsupport::readFile(makeGt(dir, false));
+    text.replace("person", "pers\xffn");
+    const QString gt = dir + "/labels.gt";
+    QVERIFY(testsupport::writeFile(gt, text));
+    d_->restoreState(QJsonObject{{"prj_path", dir}, {"gt_path", gt}});
+    QVERIFY(d_->labeling.classes.empty());
+
+    QString question;
+    chooseInFileDialog(dir + "/labels", [&question, answer] {
+        answerBox(QMessageBox::StandardButton(answer), &question);
+    });
+    d_->ui->pushButton_saveGT->click();
+    QVERIFY2(question.startsWith("labels.gt could not be read when it was loaded:\n" + gt +
+                                 " is not JSON: invalid UTF8 string at offset "),
+             qPrintable(question));
+    QVERIFY2(question.endsWith("Do you want to replace it?"), qPrintable(question));
+    QCOMPARE(testsupport::readFile(gt) != text, replaced);
+    // Once replaced, the file holds what the window shows: no notice is left.
+    QCOMPARE(shownTexts(d_.get()).contains("Cannot read ground truth"), !replaced);
 }
 
 void Project::saveGroundTruthNames_data()

@@ -9,6 +9,11 @@
 #include "ui_nomu_pelto_varnex_main_window.h"
 
 #include <QCursor>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -54,6 +59,7 @@ private slots:
     void stateFileFields();
     void stateFileRefused_data();
     void stateFileRefused();
+    void unreadableGroundTruthDoesNotStopGen();
     void showPlacement_data();
     void showPlacement();
 
@@ -205,6 +211,55 @@ void Launcher::stateFileRefused()
     nomu_pelto_varnex_main_window w(a.argc(), a.argv());
     QCOMPARE(w.close_at_once, closeAtOnce);
     QCOMPARE(w.dialog->ui->comboBox_model->currentText(), model);
+    delete w.dialog;
+}
+
+// The state file names a ground truth with one invalid UTF-8 byte: "gen"
+// still generates (the images without labels), and the main dialog names the
+// file and the parser's reason where a user opening it looks, with no box
+// waiting for an answer.
+void Launcher::unreadableGroundTruthDoesNotStopGen()
+{
+    testsupport::ExchangeFileGuard guard(kExchange);
+    QTemporaryDir prj;
+    QTemporaryDir train;
+    QVERIFY(testsupport::writeFile(prj.filePath("a.png"), testsupport::blankPng(8, 8)));
+    QVERIFY(testsupport::writeFile(prj.filePath("b.png"), testsupport::blankPng(8, 8)));
+    const QString gt = prj.filePath("labels.gt");
+    QVERIFY(testsupport::writeFile(gt, "[{\"filename\":\"a.png\",\"obj_array\":[{\"label\":\"c\xffr\"}]}]"));
+    QJsonObject state{{"prj_path", prj.path()}, {"gt_path", gt}, {"path_gen", train.path()}};
+    QVERIFY(testsupport::writeFile("/tmp/varnex.json", QJsonDocument(state).toJson()));
+
+    // Boxes earlier tests left open (a "train" without a folder) go first.
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget))
+            box->done(QMessageBox::Ok);
+    QStringList boxes;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&boxes]() {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes << box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    watch.start(10);
+    Args a({"gen"});
+    testsupport::StderrCapture err;
+    nomu_pelto_varnex_main_window w(a.argc(), a.argv());
+    const QString said = err.take();
+    watch.stop();
+    QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("|")));
+    QVERIFY(w.close_at_once);
+    // Generated: both images are in the list.
+    QCOMPARE(testsupport::readFile(train.filePath("data/train.txt")).count('\n'), 2);
+    const QString reason = gt + " is not JSON: invalid UTF8 string at offset 45";
+    QVERIFY2(said.contains(reason), qPrintable(said));
+
+    QStringList shown;
+    for (QLabel* label : w.dialog->findChildren<QLabel*>())
+        if (label->isVisibleTo(w.dialog))
+            shown << label->text();
+    QVERIFY2(shown.contains("Cannot read ground truth: " + gt + "\n" + reason), qPrintable(shown.join("|")));
     delete w.dialog;
 }
 
