@@ -88,8 +88,9 @@ void DialogVarnex::on_pushButton_Browse_Train_File_clicked()
 }
 
 // Copies the trained model ("obj.names", "test.cfg", the last backup as
-// "train.weights") into a folder of the user's choice; what is missing or
-// could not be written is shown in one message.
+// "train.weights") into a folder of the user's choice, all three or none;
+// what is missing, could not be read or could not be written is shown in one
+// message.
 void DialogVarnex::on_pushButton_Export_clicked()
 {
     const QString folder =
