@@ -211,6 +211,18 @@ Step take_once()
     if (::lstat(path, &now) != 0 || !same_file(now, opened))
         return give_up(Step::Again);
 
+    if (now.st_nlink != 1) {
+        // A hard link at the lock's name to a file kept elsewhere, which
+        // taking the lock would empty: only the name is removed, while its
+        // lock is held, so never the name of a live server's lock (with a
+        // second name or not, its lock is refused above).
+        if (::unlink(path) == 0)
+            return give_up(Step::Again);
+        std::fprintf(stderr, "%s: cannot remove %s, which is not a lock file: %s\n", kProgram, path,
+                     std::strerror(errno));
+        return give_up(Step::Refused);
+    }
+
     if (opened.st_uid != ::geteuid()) {
         // No process holds this file, but its owner could remove it while
         // this server serves, and a second server would then lock a new one:
@@ -231,7 +243,7 @@ Step take_once()
 
     // This server's process id, for the message of a second one. The lock
     // does not depend on it: when it cannot be written (a full /tmp), the
-    // file is left as it is.
+    // file is left empty.
     if (writable && ::ftruncate(fd, 0) == 0) {
         const std::string text = std::to_string(static_cast<long long>(::getpid())) + "\n";
         if (::pwrite(fd, text.data(), text.size(), 0) != ssize_t(text.size()))

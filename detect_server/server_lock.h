@@ -10,7 +10,8 @@ namespace sarvik_server {
 // Takes the lock for the rest of the process. A lock file that no process
 // holds (left by a server that died, empty, anything) is taken over when it
 // is this user's, or when this process may replace it; a link, FIFO or other
-// non-regular file at the name is removed, never opened. False, with one line
+// non-regular file at the name is removed, never opened, and so is a hard
+// link to a file kept elsewhere (the name only), never written. False, with one line
 // on stderr, when another process holds the lock or it cannot be taken (a
 // lock file of another user that the sticky /tmp keeps, say); the server must
 // then end without serving. Never waits for another process beyond a moment.

@@ -54,7 +54,7 @@ QByteArray encoded(const QString& path)
 }
 
 // Puts a file of user `owner` at `path`: a regular file with `content`, a
-// FIFO, a folder or a link to `content`.
+// FIFO, a folder, a link to `content` or a hard link to the file `content`.
 bool plant(const QString& path, const QString& kind, uid_t owner, const QByteArray& content = QByteArray(),
            mode_t mode = 0644)
 {
@@ -68,6 +68,8 @@ bool plant(const QString& path, const QString& kind, uid_t owner, const QByteArr
         made = ::mkdir(name.constData(), 0755) == 0;
     else if (kind == "link")
         made = ::symlink(content.constData(), name.constData()) == 0;
+    else if (kind == "hard link")
+        made = ::link(content.constData(), name.constData()) == 0;
     return made && ::lchown(name.constData(), owner, owner) == 0;
 }
 
@@ -270,11 +272,16 @@ void TstServerSharedTmp::lockNoProcessHoldsIsTakenOver_data()
     QTest::newRow("link at the name to another user's file")
         << true << "link" << QByteArray("/tmp/victim") << false << false;
     QTest::newRow("root: FIFO of another user at the name") << false << "FIFO" << QByteArray() << true << false;
+    QTest::newRow("hard link at the name to a file of the server's user")
+        << true << "hard link" << QByteArray("/tmp/victim") << false << false;
+    QTest::newRow("root: hard link at the name to a file of root")
+        << false << "hard link" << QByteArray("/tmp/victim") << false << false;
 }
 
 // Nothing at or beside the name holds the lock unless a live process holds
 // the kernel lock: the server serves, with the lock file a regular file of its
-// own holding its id, which it removes when it ends.
+// own holding its id, which it removes when it ends. A file that a link or a
+// hard link at the name leads to is never written.
 void TstServerSharedTmp::lockNoProcessHoldsIsTakenOver()
 {
     QFETCH(bool, asNobody);
@@ -283,7 +290,9 @@ void TstServerSharedTmp::lockNoProcessHoldsIsTakenOver()
     QFETCH(bool, othersFile);
     QFETCH(bool, rmlockFifo);
     const uid_t user = asNobody ? kNobody : 0;
-    QVERIFY(plant("/tmp/victim", "file", kOther, "the other user's file\n"));
+    // The file a link at the name leads to; a hard link can only be a file of
+    // the server's user, else the name would be another user's.
+    QVERIFY(plant("/tmp/victim", "file", kind == "hard link" ? user : kOther, "a file the name leads to\n"));
     QVERIFY(plant(kLock, kind, othersFile ? kOther : user, content));
     if (rmlockFifo)
         QVERIFY(plant(kLock + ".rmlock", "FIFO", kOther));
@@ -296,7 +305,7 @@ void TstServerSharedTmp::lockNoProcessHoldsIsTakenOver()
     QVERIFY(S_ISREG(st.st_mode));
     QCOMPARE(st.st_uid, user);
     QCOMPARE(testsupport::readFile(kLock), QByteArray::number(server->processId()) + "\n");
-    QCOMPARE(testsupport::readFile("/tmp/victim"), QByteArray("the other user's file\n"));
+    QCOMPARE(testsupport::readFile("/tmp/victim"), QByteArray("a file the name leads to\n"));
 
     QVERIFY(answers(server, "exit"));
     QVERIFY(ended(server));
@@ -366,9 +375,11 @@ void TstServerSharedTmp::lockThatCannotBeTakenIsRefused()
 void TstServerSharedTmp::serversStartingAtOnce_data()
 {
     QTest::addColumn<QString>("kind"); // what stands at the name before
-    QTest::newRow("nothing") << QString();
-    QTest::newRow("lock file no process holds") << "file";
-    QTest::newRow("FIFO") << "FIFO";
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("nothing") << QString() << QByteArray();
+    QTest::newRow("empty lock file") << "file" << QByteArray();
+    QTest::newRow("dead server's lock") << "file" << QByteArray::number(endedPid()) + "\n";
+    QTest::newRow("FIFO") << "FIFO" << QByteArray();
 }
 
 // Four servers started together, a few times: exactly one serves; each other
@@ -376,12 +387,13 @@ void TstServerSharedTmp::serversStartingAtOnce_data()
 void TstServerSharedTmp::serversStartingAtOnce()
 {
     QFETCH(QString, kind);
+    QFETCH(QByteArray, content);
     const QRegularExpression second(
         "sarvik_server: another server (\\(process \\d+\\) )?already serves /tmp: it holds /tmp/sarvik.lock\n");
     for (int round = 0; round < 3; ++round) {
         init();
         if (!kind.isEmpty())
-            QVERIFY(plant(kLock, kind, 0, "12345\n"));
+            QVERIFY(plant(kLock, kind, 0, content));
         std::vector<QProcess*> group;
         for (int i = 0; i < 4; ++i) {
             group.push_back(start(false));
