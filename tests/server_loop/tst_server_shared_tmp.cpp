@@ -12,6 +12,7 @@
 //    image, the run marker) ends the server with status 1 and the reason, as
 //    at start, instead of being read as its answer; a full /tmp does not.
 #include "fixture_model.h"
+#include "private_mount.h"
 #include "test_support.h"
 
 #include <QElapsedTimer>
@@ -23,16 +24,16 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sched.h>
 #include <sys/file.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -174,13 +175,10 @@ void TstServerSharedTmp::initTestCase()
 {
     if (::geteuid() != 0)
         QSKIP("needs root: a private mount namespace and a second user");
-    // Only this thread (the one that starts the servers) enters the namespace.
-    if (::unshare(CLONE_NEWNS) != 0)
-        QSKIP(qPrintable(QString("no private mount namespace: ") + std::strerror(errno)));
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        QSKIP(qPrintable(QString("the mounts cannot be made private: ") + std::strerror(errno)));
-    if (::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777,size=64m") != 0)
-        QSKIP(qPrintable(QString("no tmpfs can be mounted on /tmp: ") + std::strerror(errno)));
+    // This thread starts the servers, which share its namespace.
+    const QString why = testsupport::enterPrivateMountNamespace();
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
     home_.reset(new QTemporaryDir("/tmp/home-XXXXXX"));
     QVERIFY(home_->isValid());
     // Open to the unprivileged server.
