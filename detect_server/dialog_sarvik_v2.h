@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <deque>
 #include <vector>
@@ -36,6 +37,10 @@ public:
     QMutex mutex;
     std::deque<std::vector<bbox_t>> track_history;
     std::vector<unsigned> track_ids;
+    // The exchange files (the log, the result image) that show_log and
+    // test_model could not put in place, each once, for the command loop to
+    // look at after the command; the loop empties it before each command.
+    QStringList unplaced_files;
 
     // Publishes one state line: the object with "datatime" added, as compact
     // JSON, on standard output and as the whole of /tmp/sarvik.log (the text

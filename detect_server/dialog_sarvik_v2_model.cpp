@@ -31,6 +31,12 @@ void note(const char* what, const char* why)
     std::fflush(stderr);
 }
 
+void note_unplaced(QStringList* unplaced, const char* path)
+{
+    if (!unplaced->contains(QLatin1String(path)))
+        unplaced->append(QLatin1String(path));
+}
+
 } // namespace
 
 void DialogSarvik_v2::show_log(QJsonObject log)
@@ -47,6 +53,7 @@ void DialogSarvik_v2::show_log(QJsonObject log)
         // writes none.
         note("show_log", qPrintable("cannot write /tmp/sarvik.log: " + why));
         exchange_check::remove_exchange_file(sarvik_paths::kLogFile, "show_log");
+        note_unplaced(&unplaced_files, sarvik_paths::kLogFile);
     }
 }
 
@@ -134,8 +141,10 @@ void DialogSarvik_v2::test_model(QString image)
         // The earlier image goes first: a failed write must not leave it
         // behind this test's "test_end".
         exchange_check::remove_exchange_file(sarvik_paths::kResultImage, "test_model");
-        if (!write_image_file(sarvik_paths::kResultImage, img, kExchangeFile, &why))
+        if (!write_image_file(sarvik_paths::kResultImage, img, kExchangeFile, &why)) {
             note("test_model", qPrintable("cannot write /tmp/sarvik_result.png: " + why));
+            note_unplaced(&unplaced_files, sarvik_paths::kResultImage);
+        }
     } catch (const std::exception& e) {
         return fail(e.what());
     } catch (...) {

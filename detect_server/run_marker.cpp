@@ -108,7 +108,7 @@ QByteArray run_marker_text()
     return text + '\n';
 }
 
-void write_run_marker(const QString& path)
+bool write_run_marker(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
     const QByteArray text = run_marker_text();
@@ -116,7 +116,7 @@ void write_run_marker(const QString& path)
     if (fd < 0) {
         std::fprintf(stderr, "loop_cmd: cannot write %s: %s\n", name.constData(), std::strerror(errno));
         std::fflush(stderr);
-        return;
+        return false;
     }
     if (!write_all(fd, text)) {
         // A full disk or a file-size limit: the marker is left empty, which
@@ -132,4 +132,5 @@ void write_run_marker(const QString& path)
         std::fprintf(stderr, "loop_cmd: cannot write %s: %s\n", name.constData(), std::strerror(errno));
         std::fflush(stderr);
     }
+    return true;
 }

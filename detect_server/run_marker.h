@@ -16,5 +16,7 @@ QByteArray run_marker_text();
 // file at the name is removed, never written through, and a plain file (0644)
 // created instead. When the text cannot be written (a full disk), the marker
 // is left empty, which needs no room and still tells the client that the
-// command has finished. Failures are reported on stderr.
-void write_run_marker(const QString& path);
+// command has finished. Failures are reported on stderr. False when no
+// marker could be put at the name at all (nothing could be opened or
+// created there).
+bool write_run_marker(const QString& path);

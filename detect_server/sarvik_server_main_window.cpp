@@ -9,6 +9,7 @@
 #include "exchange_paths.h"
 #include "run_marker.h"
 #include "input_limits.h"
+#include "server_start.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -82,6 +83,7 @@ void sarvik_server_main_window::loop_cmd()
         qDebug() << text;
         cmd = parse_command(text);
     }
+    settings_dialog->unplaced_files.clear();
     // A failure inside a command must never end the server: the client
     // waits for the marker below.
     try {
@@ -93,9 +95,7 @@ void sarvik_server_main_window::loop_cmd()
             settings_dialog->test_model(cmd.has_argument ? cmd.argument : ui->lineEdit_img_path->text());
             break;
         case ServerCommand::Exit:
-            cmd_timer->stop();
-            close();
-            QCoreApplication::exit(0);
+            end_serving(0);
             break;
         case ServerCommand::None:
             break;
@@ -106,7 +106,25 @@ void sarvik_server_main_window::loop_cmd()
         std::fprintf(stderr, "loop_cmd: unknown failure\n");
     }
     exchange_check::remove_exchange_file(sarvik_paths::kCommandFile, "loop_cmd");
-    write_run_marker(sarvik_paths::kRunMarker);
+    // The marker tells the client that this command's answer is in place. An
+    // answer that could not be put in place because a file this server may
+    // not replace stands at its name (another user's, in the sticky /tmp)
+    // would be read as this server's: the server ends instead, with the lines
+    // of its start check, and leaves the marker as it is. A full /tmp passes
+    // the check and is answered as before (no log line, an empty marker).
+    const QStringList unplaced = settings_dialog->unplaced_files;
+    settings_dialog->unplaced_files.clear();
+    if (!unplaced.isEmpty() && !can_still_answer(unplaced))
+        return end_serving(1);
+    if (!write_run_marker(sarvik_paths::kRunMarker) && !can_still_answer({sarvik_paths::kRunMarker}))
+        return end_serving(1);
+}
+
+void sarvik_server_main_window::end_serving(int status)
+{
+    cmd_timer->stop();
+    close();
+    QCoreApplication::exit(status);
 }
 
 void sarvik_server_main_window::on_pushButton_2_clicked()

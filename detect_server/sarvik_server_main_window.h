@@ -32,6 +32,9 @@ private slots:
     void on_pushButton_clicked();
 
 private:
+    // Stops the loop and ends the event loop with `status`.
+    void end_serving(int status);
+
     Ui_sarvik_server_main_window* ui;
 };
 

@@ -18,8 +18,8 @@ const QString kLog = "/tmp/sarvik.log";
 const QString kResult = "/tmp/sarvik_result.png";
 
 // Room for the run marker (the date, about 30 bytes), the server's lock file
-// (its pid, name, host and ids: about 100 bytes) and a short log line, not for
-// the "update_error" line that names a long folder.
+// (its process id) and a short log line, not for the "update_error" line that
+// names a long folder.
 constexpr qint64 kLimit = 400;
 
 } // namespace

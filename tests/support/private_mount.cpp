@@ -80,7 +80,31 @@ int runProgram(const QString& program, const QStringList& args, QString* why)
     return code;
 }
 
+// Makes this thread's mount namespace its own, / private (no mount made from
+// here on propagates back through a shared /) and /tmp a tmpfs of its own.
+// Null on success, else the step that failed (errno tells why).
+const char* makePrivateTmp()
+{
+    if (::unshare(CLONE_NEWNS) != 0)
+        return "unshare(CLONE_NEWNS)";
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return "making / private";
+    if (::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777,size=64m") != 0)
+        return "mounting a tmpfs on /tmp";
+    return nullptr;
+}
+
 } // namespace
+
+QString enterPrivateMountNamespace()
+{
+    const char* step = makePrivateTmp();
+    if (!step)
+        return QString();
+    const int error_number = errno;
+    return "no mount namespace of its own here: " + QString::fromLatin1(step) + ": "
+           + QString::fromLocal8Bit(std::strerror(error_number));
+}
 
 PrivateRun runInPrivateMountNamespace(const std::function<QByteArray()>& work, QByteArray* result, QString* why)
 {
@@ -101,19 +125,7 @@ PrivateRun runInPrivateMountNamespace(const std::function<QByteArray()>& work, Q
     }
     if (pid == 0) {
         ::close(pipeFds[0]);
-        // Mounts made from here on stay in this namespace (none propagates
-        // back through a shared /), and /tmp is a tmpfs of its own.
-        const char* step = "unshare(CLONE_NEWNS)";
-        bool ok = ::unshare(CLONE_NEWNS) == 0;
-        if (ok) {
-            step = "making / private";
-            ok = ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        }
-        if (ok) {
-            step = "mounting a tmpfs on /tmp";
-            ok = ::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777,size=64m") == 0;
-        }
-        if (!ok) {
+        if (const char* step = makePrivateTmp()) {
             const QByteArray reason(std::strerror(errno));
             writeAll(pipeFds[1], QByteArray(step) + ": " + reason);
             ::_exit(kNoNamespace);

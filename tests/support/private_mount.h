@@ -22,6 +22,13 @@ enum class PrivateRun {
 // the run is Unavailable or Failed.
 PrivateRun runInPrivateMountNamespace(const std::function<QByteArray()>& work, QByteArray* result, QString* why);
 
+// Moves the calling thread, for the rest of the process, into such a
+// namespace (the same steps, without a fork): every process it starts from
+// then on shares it. For a test whose every case runs there (call it from the
+// thread that starts the programs, before it starts any). Empty on success,
+// else why not: skip.
+QString enterPrivateMountNamespace();
+
 // Within such a namespace: makes an ext2 file system of `bytes` in an image
 // under /tmp (1 KiB blocks, none kept back for root, so every user sees the
 // same free blocks) and mounts it on the folder `dir` through a loop device
