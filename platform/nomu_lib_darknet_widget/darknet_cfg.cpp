@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <sstream>
+#include <thread>
 
 namespace darknet_cfg {
 
@@ -122,6 +124,19 @@ bool fail(std::string* error, const std::string& text)
 bool mul(long long a, long long b, long long* out) { return !__builtin_mul_overflow(a, b, out); }
 bool add(long long a, long long b, long long* out) { return !__builtin_add_overflow(a, b, out); }
 
+// Saturating forms for the work and memory counts, which are only compared
+// with their limits: a count that does not fit is above any limit.
+long long sat_mul(long long a, long long b)
+{
+    long long out = 0;
+    return mul(a, b, &out) ? out : LLONG_MAX;
+}
+long long sat_add(long long a, long long b)
+{
+    long long out = 0;
+    return add(a, b, &out) ? out : LLONG_MAX;
+}
+
 // Width, height and channels of a layer's output.
 struct Shape {
     long long w = 0, h = 0, c = 0;
@@ -150,6 +165,49 @@ long long number_count(const std::string& v)
     }
     return n;
 }
+
+// What OpenCV 4.6's CPU convolution (ParallelConv in its convolution layer)
+// computes and allocates for one layer of batch 1. Each thread gathers the
+// input into a row buffer ("im2row") of up to 32 output positions, each row
+// the window area times a block of input channels rounded up to 8 floats; the
+// block is 16 channels, doubled while twice that stays under 800 / window
+// area and the group has more, and at most the group's channels. Beside it,
+// one table of an int per window position and channel of the block. Every
+// output value takes (group channels) x (window area) multiply-adds, and
+// every output position gathers (channels) x (window area) values.
+struct ConvCost {
+    long long row_floats = 0;    // one thread's row buffer
+    long long table_ints = 0;    // the offset table
+    long long multiply_adds = 0; // saturated
+    long long gathered = 0;      // saturated
+};
+
+ConvCost conv_cost(long long size, long long channels, long long groups, long long filters, long long out_plane)
+{
+    const long long area = size * size; // size <= kLayerWindow: no overflow
+    const long long group_channels = channels / groups;
+    const long long wanted = (800 + area - 1) / area;
+    long long block = 16;
+    while (block * 2 < wanted && block < group_channels)
+        block *= 2;
+    block = std::min(block, group_channels);
+    ConvCost c;
+    const long long row = (area * block + 7) / 8 * 8;
+    c.row_floats = row * std::min<long long>(32, out_plane) + 8;
+    c.table_ints = area * block;
+    c.multiply_adds = sat_mul(sat_mul(sat_mul(out_plane, filters), group_channels), area);
+    c.gathered = sat_mul(sat_mul(out_plane, channels), area);
+    return c;
+}
+
+// OpenCV runs a layer on as many threads as the machine has processors,
+// each with its own row buffer: counted for 256, or the machine's processors
+// where it has more.
+const long long kCountedThreads = std::max<long long>(256, std::thread::hardware_concurrency());
+
+// What OpenCV keeps for the layers it makes of one section (names, shapes,
+// parameters; measured at about 1.6 KiB with 4000 sections).
+const long long kSectionBytes = 8LL << 10;
 
 } // namespace
 
@@ -201,17 +259,29 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
 
     // Output of every layer so far; layer i is sections[i + 1].
     std::vector<Shape> outputs;
+    // Beyond the outputs: the floats of the layers OpenCV adds (each detection
+    // head again, reordered into a layer of its own; the parts of a route that
+    // splits several layers; a softmax's sums), the vectors OpenCV keeps per
+    // filter of a convolution (its bias and activation slopes in floats, its
+    // weight multipliers in doubles, the batch normalisation's scale and
+    // shift), and the largest buffers one layer allocates while it runs.
+    long long extra_floats = 0, filter_bytes = 0, largest_layer_bytes = 0, head_boxes = 0;
+    // Per layer: a max pool; its output taken by a later layer.
+    std::vector<char> pooled, taken;
     for (size_t i = 1; i < sections.size(); ++i) {
         const Section& s = sections[i];
         const int index = static_cast<int>(i) - 1;
         const Shape in = outputs.empty() ? input : outputs.back();
         Shape out = in;
+        long long layer_bytes = 0; // what the layer allocates while it runs, freed after
+        std::string refusal;       // by OpenCV's cost, once the layer's shape is vouched for
 
         auto layer = [&](int ref, Shape* shape) {
             const int j = ref < 0 ? index + ref : ref;
             if (j < 0 || j >= index)
                 return false;
             *shape = outputs[static_cast<size_t>(j)];
+            taken[static_cast<size_t>(j)] = 1;
             return true;
         };
         // OpenCV reads "stride" alone: stride_x and stride_y may only repeat it.
@@ -270,6 +340,17 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
             info->convs.push_back(conv);
             out = {out_side(in.w, 2LL * padding, conv.size, stride), out_side(in.h, 2LL * padding, conv.size, stride),
                    conv.filters};
+            filter_bytes += 32LL * conv.filters; // at most 2^31 filters in each of 4096 layers
+            const ConvCost cost = conv_cost(conv.size, in.c, conv.groups, conv.filters, out.w * out.h);
+            info->multiply_adds = sat_add(info->multiply_adds, cost.multiply_adds);
+            info->window_reads = sat_add(info->window_reads, cost.gathered);
+            if (4 * cost.row_floats > input_limits::kLayerRowBufferBytes)
+                refusal = where(s) + ": size=" + std::to_string(conv.size) + " on " +
+                          std::to_string(in.c / conv.groups) + " channels needs a row buffer of " +
+                          std::to_string(4 * cost.row_floats) + " bytes on each thread, more than the limit of " +
+                          std::to_string(input_limits::kLayerRowBufferBytes);
+            info->row_buffer_bytes = std::max(info->row_buffer_bytes, 4 * cost.row_floats);
+            layer_bytes = sat_add(sat_mul(kCountedThreads, 4 * cost.row_floats), 4 * cost.table_ints);
         } else if (s.type == "route") {
             auto it = s.keys.find("layers");
             std::vector<int> refs;
@@ -289,6 +370,9 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
                 group_id < 0 || group_id >= groups || out.c % groups != 0)
                 return fail(error, where(s) + " holds unusable groups");
             out.c /= groups;
+            // OpenCV cuts each of several layers apart before joining the parts.
+            if (groups > 1 && refs.size() > 1)
+                extra_floats += out.w * out.h * out.c;
         } else if (s.type == "shortcut") {
             auto it = s.keys.find("weights_type");
             if (it != s.keys.end() && it->second != "none")
@@ -345,8 +429,16 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
                 return false;
             out.w = out_side(in.w, padding, size, stride);
             out.h = out_side(in.h, padding, size, stride);
+            // Each output reads its window's part inside the input, from a
+            // table of an int per window position.
+            const long long window = std::min<long long>(size, in.w) * std::min<long long>(size, in.h);
+            info->window_reads = sat_add(info->window_reads, sat_mul(sat_mul(out.w * out.h, in.c), window));
+            layer_bytes = 4LL * size * size;
         } else if (s.type == "avgpool") {
             out.w = out.h = 1;
+            // One window over the whole input, and its table of an int a position.
+            info->window_reads = sat_add(info->window_reads, sat_mul(in.w * in.h, in.c));
+            layer_bytes = 4 * in.w * in.h;
         } else if (s.type == "upsample") {
             // OpenCV's default is 1; it cannot scale down (darknet's negative stride).
             int stride = 1;
@@ -354,22 +446,23 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
                 return fail(error, where(s) + " holds an unusable stride (1 to " + std::to_string(input_limits::kLayerSide) + ")");
             out.w = in.w * stride;
             out.h = in.h * stride;
-        } else if (s.type == "dropout" || s.type == "softmax") {
+        } else if (s.type == "dropout") {
+        } else if (s.type == "softmax") {
+            extra_floats += in.w * in.h;
         } else if (s.type == "yolo" || s.type == "region") {
             int classes = 0, num = 0;
             if (!int_key(s, "classes", 20, &classes) || !int_key(s, "num", 1, &num) || classes <= 0 || num <= 0)
                 return fail(error, where(s) + " needs positive classes and num");
-            long long expected = 0;
+            long long expected = 0, cell_boxes = num;
             std::vector<int> m;
             if (s.type == "yolo") {
-                long long anchors = num;
                 auto mask = s.keys.find("mask");
                 if (mask != s.keys.end()) {
                     if (!int_list(mask->second, &m))
                         return fail(error, where(s) + " holds a malformed mask");
-                    anchors = static_cast<long long>(m.size());
+                    cell_boxes = static_cast<long long>(m.size());
                 }
-                expected = anchors * (classes + 5LL);
+                expected = cell_boxes * (classes + 5LL);
             } else {
                 int coords = 4;
                 if (!int_key(s, "coords", 4, &coords) || coords <= 0)
@@ -394,6 +487,18 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
                                        " while an earlier detection section has " + std::to_string(info->classes));
             info->classes = classes;
             ++info->detection_sections;
+            extra_floats += in.w * in.h * in.c;
+            // A box per anchor and cell. OpenCV suppresses overlapping boxes
+            // inside a [region] layer (its default) and inside a [yolo] layer
+            // given an nms_threshold, class by class, each box against every
+            // box kept before it; its vectors take 48 bytes a box meanwhile.
+            const long long boxes = in.w * in.h * cell_boxes;
+            head_boxes += boxes;
+            if (s.type == "region" || s.keys.count("nms_threshold")) {
+                info->box_comparisons =
+                    sat_add(info->box_comparisons, sat_mul(classes, sat_mul(boxes, boxes) / 2));
+                layer_bytes = 48 * boxes;
+            }
         } else if (s.type == "net" || s.type == "network") {
             return fail(error, where(s) + ": a second [net] section");
         } else {
@@ -406,10 +511,20 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
                                    std::to_string(out.h) + "; a side may be at most " + std::to_string(input_limits::kLayerSide));
         if (!count(out))
             return over_budget();
+        if (!refusal.empty())
+            return fail(error, refusal);
+        if (s.type != "route" && !outputs.empty())
+            taken.back() = 1;
         outputs.push_back(out);
+        taken.push_back(0);
+        pooled.push_back(s.type == "maxpool");
+        largest_layer_bytes = std::max(largest_layer_bytes, layer_bytes);
     }
     if (info->detection_sections == 0)
         return fail(error, "the description has no [yolo] or [region] section");
+    // The detector suppresses the boxes of every head together, each box among
+    // those of its best class.
+    info->box_comparisons = sat_add(info->box_comparisons, sat_mul(head_boxes, head_boxes) / 2);
     // The weights file's size in bytes must be countable too.
     long long bytes = 0;
     if (!mul(info->weight_floats, 4, &bytes) || !add(bytes, 20, &bytes))
@@ -418,6 +533,37 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
         return fail(error, "the description needs " + std::to_string(bytes) +
                                " bytes of weights, more than the limit of " + std::to_string(input_limits::kModelWeightsBytes >> 30) +
                                " GiB");
+    // Everything a load holds at its peak, in its warm-up forward pass: the
+    // weights three times (the loader's copy, OpenCV's blobs, and its aligned
+    // or batch-normalised copy of each kernel), the input four times (the
+    // image, its blob, OpenCV's input copy and a conversion's), every layer's
+    // output and what OpenCV adds to them (above; and a max pool whose output
+    // no later layer takes becomes an output of the network, which OpenCV
+    // gives a second output of that size, where the maxima lie), and some
+    // 8 KiB of bookkeeping for each section.
+    long long floats = info->working_floats + extra_floats + 3LL * info->width * info->height * 3;
+    for (size_t i = 0; i < outputs.size(); ++i)
+        if (pooled[i] && !taken[i])
+            floats += outputs[i].w * outputs[i].h * outputs[i].c;
+    info->memory_bytes = sat_add(sat_add(sat_add(sat_mul(3, bytes), 4 * floats), filter_bytes),
+                                 sat_add(largest_layer_bytes, kSectionBytes * static_cast<long long>(sections.size())));
+    const std::string of_input = " (an input of " + std::to_string(info->width) + " x " + std::to_string(info->height) + ")";
+    if (info->memory_bytes > input_limits::kWorkingMemoryBytes)
+        return fail(error, "the network needs " + std::to_string(info->memory_bytes >> 20) +
+                               " MiB, more than the working memory budget of " +
+                               std::to_string(input_limits::kWorkingMemoryBytes >> 20) + " MiB" + of_input);
+    if (info->multiply_adds > input_limits::kNetworkMultiplyAdds)
+        return fail(error, "the network needs " + std::to_string(info->multiply_adds) +
+                               " multiply-adds, more than the limit of " +
+                               std::to_string(input_limits::kNetworkMultiplyAdds) + of_input);
+    if (info->window_reads > input_limits::kNetworkWindowReads)
+        return fail(error, "the network reads " + std::to_string(info->window_reads) +
+                               " values through its windows, more than the limit of " +
+                               std::to_string(input_limits::kNetworkWindowReads) + of_input);
+    if (info->box_comparisons > input_limits::kNetworkBoxComparisons)
+        return fail(error, "the network's boxes need " + std::to_string(info->box_comparisons) +
+                               " comparisons to suppress overlaps, more than the limit of " +
+                               std::to_string(input_limits::kNetworkBoxComparisons) + of_input);
     return true;
 }
 

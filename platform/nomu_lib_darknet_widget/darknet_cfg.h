@@ -35,7 +35,13 @@ struct NetInfo {
     int detection_sections = 0;
     std::vector<ConvLayer> convs; // in file order
     long long weight_floats = 0;  // sum over convs
-    long long working_floats = 0; // the input and every layer's output
+    long long working_floats = 0; // the input and every layer's output, as darknet sizes them
+    // What OpenCV computes and allocates:
+    long long multiply_adds = 0;    // of the convolutions
+    long long window_reads = 0;     // values the convolutions gather and the pools read
+    long long box_comparisons = 0;  // of the suppression of overlapping boxes, OpenCV's and the detector's
+    long long row_buffer_bytes = 0; // the largest convolution row buffer of one thread
+    long long memory_bytes = 0;     // the whole count held against the working memory budget
 };
 
 // Walks the description layer by layer, following each output's width,
@@ -51,9 +57,13 @@ struct NetInfo {
 // mismatch, a [yolo] mask naming an anchor it does not have, no detection
 // section, a count that overflows, a side beyond kLayerSide, a window or stride
 // beyond kLayerWindow, a padding beyond its window, a window beyond its padded
-// input, a reorg stride that does not divide its input, weights beyond
-// kModelWeightsBytes, or a working memory beyond kWorkingMemoryBytes (the
-// limits of input_limits.h).
+// input, a reorg stride that does not divide its input, a convolution whose
+// row buffer exceeds kLayerRowBufferBytes, weights beyond kModelWeightsBytes,
+// a working memory beyond kWorkingMemoryBytes, or more work than
+// kNetworkMultiplyAdds, kNetworkWindowReads or kNetworkBoxComparisons (the
+// limits of input_limits.h). The memory and the work are counted as OpenCV
+// 4.6 allocates and computes them on the CPU (darknet_cfg.cpp says how; the
+// description fuzz measures them against OpenCV).
 bool analyse(const std::string& text, NetInfo* info, std::string* error);
 
 // The description as it is given to OpenCV: every [yolo] and [region] section

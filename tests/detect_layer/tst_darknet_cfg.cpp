@@ -5,8 +5,10 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 using namespace darknet_cfg;
 
@@ -22,6 +24,9 @@ private slots:
     void sidesAsOpenCVBuildsThem_data();
     void sidesAsOpenCVBuildsThem();
     void workingMemory();
+    void openCVCostFigures();
+    void openCVCosts_data();
+    void openCVCosts();
     void sectionLimit();
     void threshLineInEveryDetectionSection();
     void otherLinesKept();
@@ -220,6 +225,98 @@ void TestDarknetCfg::workingMemory()
     QVERIFY(!analyse(big.toStdString(), &info, &error));
     QVERIFY2(QString::fromStdString(error).contains("working memory budget of 4096 MiB"), error.c_str());
     QVERIFY2(QString::fromStdString(error).contains("30000 x 30000"), error.c_str());
+}
+
+void TestDarknetCfg::openCVCostFigures()
+{
+    // Counted by hand from OpenCV 4.6's convolution and the detector: a 3 x 3
+    // window on 3 channels, padded, 4 filters, on 16 x 16 (256 positions),
+    // then 6 filters of 1 x 1 and a head of one anchor.
+    const QString cfg = "[net]\nwidth=16\nheight=16\nchannels=3\n\n"
+                        "[convolutional]\nfilters=4\nsize=3\npad=1\n\n"
+                        "[convolutional]\nfilters=6\n\n[yolo]\nmask=0\nanchors=10,14\nclasses=1\nnum=1\n";
+    NetInfo info;
+    std::string error;
+    QVERIFY2(analyse(cfg.toStdString(), &info, &error), error.c_str());
+    QCOMPARE(info.multiply_adds, 256LL * 4 * 3 * 9 + 256LL * 6 * 4);
+    QCOMPARE(info.window_reads, 256LL * 3 * 9 + 256LL * 4);
+    // The row of 27 values rounded up to 32, 32 rows of them, and 8 floats over.
+    QCOMPARE(info.row_buffer_bytes, (32LL * 32 + 8) * 4);
+    // 256 boxes, compared by the detector only.
+    QCOMPARE(info.box_comparisons, 256LL * 256 / 2);
+    // Weights (4 * 28 + 6 * 5 floats) three times; input and outputs (768,
+    // 1024, 1536, 1536) with the head again and the input three more times;
+    // 32 bytes a filter; the row buffers of 256 threads (or of every
+    // processor, where there are more) and the offset table of the first
+    // convolution; 8 KiB for each of the 4 sections.
+    const long long weights = 20 + 4 * (4 * 28 + 6 * 5);
+    const long long floats = 768 + 1024 + 1536 + 1536 + 1536 + 3 * 768;
+    const long long threads = std::max(256u, std::thread::hardware_concurrency());
+    QCOMPARE(info.memory_bytes, 3 * weights + 4 * floats + 32 * 10 + threads * 4128 + 4 * 27 + 4 * 8192);
+}
+
+void TestDarknetCfg::openCVCosts_data()
+{
+    // Each within every limit before OpenCV's own allocations and work were
+    // counted, and each what OpenCV would have spent on it.
+    QTest::addColumn<QString>("cfg");
+    QTest::addColumn<QString>("reason"); // empty: accepted
+    const QString head = "[convolutional]\nfilters=21\nsize=1\nactivation=linear\n\n"
+                         "[yolo]\nmask=0,1,2\nanchors=10,14,23,27,37,58\nclasses=2\nnum=3\n";
+    auto net = [](int side) { return QString("[net]\nwidth=%1\nheight=%1\nchannels=3\n\n").arg(side); };
+    auto window = [](int size) {
+        return QString("[convolutional]\nfilters=1\nsize=%1\npad=1\nactivation=linear\n\n").arg(size);
+    };
+    const QString over_row = "needs a row buffer of 6442450976 bytes on each thread, more than the limit of 1048576";
+    // OpenCV's row buffer was 6 GiB on each of the server's threads: it grew
+    // to 20.9 GB and was ended by the kernel.
+    QTest::newRow("4096-wide window on 608 x 608") << net(608) + window(4096) + head
+                                                    << "[convolutional] at line 6: size=4096 on 3 channels " + over_row;
+    // The same window took 49 s on 16 x 16.
+    QTest::newRow("4096-wide window on 16 x 16") << net(16) + window(4096) + head << over_row;
+    QTest::newRow("52-wide window on 3 channels, the widest") << net(608) + window(52) + "[avgpool]\n\n" + head << "";
+    QTest::newRow("53-wide window on 3 channels")
+        << net(608) + window(53) + "[avgpool]\n\n" + head << "needs a row buffer of 1079328 bytes on each thread";
+    QTest::newRow("23-wide window on 16 channels")
+        << net(64) + "[convolutional]\nfilters=16\n\n" + window(23) + head
+        << "size=23 on 16 channels needs a row buffer of 1083424 bytes";
+    // 256 x 256 x 256 into 2048 filters of 3 x 3: 3.1e11 multiply-adds, and
+    // half as many with 1024.
+    const QString wide = net(256) + "[convolutional]\nfilters=256\nsize=3\npad=1\n\n"
+                                    "[convolutional]\nfilters=%1\nsize=3\npad=1\n\n[avgpool]\n\n" + head;
+    QTest::newRow("multiply-adds beyond") << wide.arg(2048)
+                                          << "needs 309690673152 multiply-adds, more than the limit of 300000000000";
+    QTest::newRow("multiply-adds within") << wide.arg(1024) << "";
+    // A 64-wide max pool reads 4096 values for each of 608 x 608 x 32.
+    QTest::newRow("max pool reads beyond")
+        << net(608) + "[convolutional]\nfilters=32\n\n[maxpool]\nsize=64\nstride=1\n\n" + head
+        << "reads 48465538048 values through its windows, more than the limit of 4000000000";
+    // 128 x 128 x 5 boxes suppressed inside OpenCV's [region] layer took 16 s,
+    // 256 x 256 x 5 more than 5 minutes.
+    const QString region = "[convolutional]\nfilters=35\n\n[region]\n"
+                           "anchors=0.57,0.67,1.87,2.06,3.33,5.47,7.88,3.52,9.77,9.16\nclasses=2\nnum=5\n";
+    QTest::newRow("[region] of 128 x 128") << net(128) + region
+                                           << "boxes need 10066329600 comparisons to suppress overlaps";
+    QTest::newRow("[region] of 64 x 64") << net(64) + region << "";
+    // A max pool that no layer reads gets a second output in OpenCV (where
+    // its maxima lie): 1 GiB more here.
+    const QString unread = net(4096) + "[convolutional]\nfilters=16\n\n[maxpool]\nsize=2\nstride=1\n\n"
+                                       "[route]\nlayers=%1\n\n[avgpool]\n\n" + head;
+    QTest::newRow("max pool that no layer reads") << unread.arg(-2)
+                                                  << "more than the working memory budget of 4096 MiB (an input of 4096 x 4096)";
+    QTest::newRow("max pool read by the route") << unread.arg(-1) << "";
+}
+
+void TestDarknetCfg::openCVCosts()
+{
+    QFETCH(QString, cfg);
+    QFETCH(QString, reason);
+    NetInfo info;
+    std::string error;
+    const bool ok = analyse(cfg.toStdString(), &info, &error);
+    QVERIFY2(ok == reason.isEmpty(), ok ? qPrintable(cfg) : error.c_str());
+    if (!ok)
+        QVERIFY2(QString::fromStdString(error).contains(reason), error.c_str());
 }
 
 void TestDarknetCfg::sectionLimit()

@@ -292,6 +292,8 @@ void TestModelOps::badModelFolders_data()
     QTest::newRow("maxpool window of INT_MAX") << "maxpool" << "size=2147483647 and stride=1 may be at most 4096";
     QTest::newRow("1 GiB sparse weights of the wrong size")
         << "sparse" << "train.weights holds 1073741824 bytes; the description needs 13592";
+    QTest::newRow("4096-wide window on 608 x 608, weights of the exact size")
+        << "window" << "[convolutional] at line 6: size=4096 on 3 channels needs a row buffer of";
 }
 
 void TestModelOps::badModelFolders()
@@ -305,6 +307,15 @@ void TestModelOps::badModelFolders()
         cfg.replace("width=52", "width=30000").replace("height=52", "height=30000");
     if (kind == "maxpool") // once ended the server with SIGSEGV inside OpenCV
         cfg.replace("[maxpool]\nsize=2\nstride=2\n", "[maxpool]\nsize=2147483647\npadding=2147483647\nstride=1\n");
+    if (kind == "window") {
+        // Once grew the server to 20.9 GB until the kernel ended it, with no
+        // answer: OpenCV's row buffer of 6 GiB on each of its threads.
+        cfg = "[net]\nwidth=608\nheight=608\nchannels=3\n\n"
+              "[convolutional]\nfilters=1\nsize=4096\npad=1\nactivation=linear\n\n"
+              "[convolutional]\nfilters=21\nsize=1\nactivation=linear\n\n"
+              "[yolo]\nmask=0,1,2\nanchors=10,14,23,27,37,58\nclasses=2\nnum=3\n";
+        weights.clear();
+    }
     if (kind == "overflow") {
         // Counted with wrapping arithmetic, these weights have the right size.
         cfg = fixture::overflowing_cfg();
@@ -325,6 +336,8 @@ void TestModelOps::badModelFolders()
         QVERIFY(testsupport::writeFile(dir.path() + "/test.cfg", cfg.toUtf8() + QByteArray(16 << 20, '#')));
     else if (kind == "sparse")
         QVERIFY(QFile(dir.path() + "/train.weights").resize(qint64(1) << 30));
+    else if (kind == "window") // a 20-byte header and 1 + 3 * 4096^2 + 21 + 21 * 1 floats, sparse
+        QVERIFY(QFile(dir.path() + "/train.weights").resize(20 + 4 * (1 + 3LL * 4096 * 4096 + 21 + 21)));
 
     testsupport::StderrCapture err;
     struct rusage before {};
@@ -334,11 +347,13 @@ void TestModelOps::badModelFolders()
     const auto lines = run([&] { dlg_->update_model(dir.path()); });
     const qint64 ms = timer.elapsed();
     const QString said = err.take();
-    if (kind == "sparse") {
-        // Refused by its size alone: the gigabyte is never read into memory.
+    if (kind == "sparse" || kind == "window") {
+        // Refused from the description and the file's size alone: the
+        // weights are never read, OpenCV never starts.
         struct rusage after {};
         getrusage(RUSAGE_SELF, &after);
-        qInfo("1 GiB weights refused in %lld ms", static_cast<long long>(ms));
+        qInfo("%s refused in %lld ms", kind == "sparse" ? "1 GiB weights" : "the 4096-wide window",
+              static_cast<long long>(ms));
         QVERIFY2(after.ru_maxrss - before.ru_maxrss < 256 * 1024,
                  qPrintable(QString("peak grew by %1 KiB").arg(after.ru_maxrss - before.ru_maxrss)));
     }
