@@ -221,7 +221,7 @@ long long ConvLayer::floats() const
     return total;
 }
 
-bool analyse(const std::string& text, NetInfo* info, std::string* error)
+bool analyse(const std::string& text, NetInfo* info, std::string* error, Bounds bounds)
 {
     *info = NetInfo();
     std::vector<Section> sections;
@@ -511,7 +511,7 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
                                    std::to_string(out.h) + "; a side may be at most " + std::to_string(input_limits::kLayerSide));
         if (!count(out))
             return over_budget();
-        if (!refusal.empty())
+        if (!refusal.empty() && bounds == Bounds::Detection)
             return fail(error, refusal);
         if (s.type != "route" && !outputs.empty())
             taken.back() = 1;
@@ -547,6 +547,8 @@ bool analyse(const std::string& text, NetInfo* info, std::string* error)
             floats += outputs[i].w * outputs[i].h * outputs[i].c;
     info->memory_bytes = sat_add(sat_add(sat_add(sat_mul(3, bytes), 4 * floats), filter_bytes),
                                  sat_add(largest_layer_bytes, kSectionBytes * static_cast<long long>(sections.size())));
+    if (bounds == Bounds::Weights)
+        return true;
     const std::string of_input = " (an input of " + std::to_string(info->width) + " x " + std::to_string(info->height) + ")";
     if (info->memory_bytes > input_limits::kWorkingMemoryBytes)
         return fail(error, "the network needs " + std::to_string(info->memory_bytes >> 20) +

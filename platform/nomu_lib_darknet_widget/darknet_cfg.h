@@ -64,7 +64,16 @@ struct NetInfo {
 // limits of input_limits.h). The memory and the work are counted as OpenCV
 // 4.6 allocates and computes them on the CPU (darknet_cfg.cpp says how; the
 // description fuzz measures them against OpenCV).
-bool analyse(const std::string& text, NetInfo* info, std::string* error);
+//
+// What running the network on OpenCV would cost only matters where OpenCV
+// runs it. The training executables hand the description to darknet and
+// need its weight count: Bounds::Weights counts every figure but leaves out
+// the limits of that cost (the row buffer, the working memory beyond the
+// layers' outputs, the multiply-adds, window reads and box comparisons); the
+// layers' outputs within kWorkingMemoryBytes still bound the walk, which
+// keeps every product in 64 bits.
+enum class Bounds { Detection, Weights };
+bool analyse(const std::string& text, NetInfo* info, std::string* error, Bounds bounds = Bounds::Detection);
 
 // The description as it is given to OpenCV: every [yolo] and [region] section
 // gets "thresh=0" in place of any thresh line of its own (OpenCV otherwise

@@ -85,7 +85,7 @@ long long weightFloatsOf(const std::string& cfg)
     text << in.rdbuf();
     darknet_cfg::NetInfo net;
     std::string why;
-    if (!darknet_cfg::analyse(text.str(), &net, &why)) {
+    if (!darknet_cfg::analyse(text.str(), &net, &why, darknet_cfg::Bounds::Weights)) {
         std::fprintf(stderr, "fake engine: %s\n", why.c_str());
         std::exit(1);
     }

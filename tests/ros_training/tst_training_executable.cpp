@@ -3,6 +3,7 @@
 // (a fake engine through NOMU_DARKNET), SIGTERM, and short real trainings with
 // Debian's darknet through rosrun.
 
+#include "darknet_cfg.h"
 #include "test_support.h"
 #include "training_fixture.h"
 
@@ -25,6 +26,7 @@ private slots:
     void cleanup();
     void refusesGroupedRouteOnTheLegacyEngine();
     void refusesWeightsItCannotCount();
+    void trainsWhatOnlyTheServerRefuses();
     void endsAsTheEngineEnds_data();
     void endsAsTheEngineEnds();
     void sigtermEndsExecutableAndEngine();
@@ -184,6 +186,29 @@ void TstTrainingExecutable::refusesWeightsItCannotCount()
     QVERIFY2(err.startsWith("darknet_cpu_: data/train.cfg: the size of its weights cannot be known: "), qPrintable(err));
     QVERIFY(!QFile::exists(root_ + "/data/nomu_engine"));
     QVERIFY(!QFile::exists(tmp_->path() + "/engine.rec"));
+}
+
+// The server refuses a network that would cost OpenCV too much to run; the
+// engine trains it all the same, so the executables count its weights
+// without that limit. At 608 pixels the fixture's head has 152 x 152 cells
+// of 3 anchors: suppressing their boxes would take 2.4e9 comparisons.
+void TstTrainingExecutable::trainsWhatOnlyTheServerRefuses()
+{
+    const QString cfg = fixture::nomuedDetCfg(608, 4, 1, 10, 2);
+    darknet_cfg::NetInfo net;
+    std::string why;
+    QVERIFY(!darknet_cfg::analyse(cfg.toStdString(), &net, &why));
+    QVERIFY2(QString::fromStdString(why).contains("comparisons"), why.c_str());
+    makeFolder(cfg);
+    QProcessEnvironment env = environment(FAKE_ENGINE_PATH);
+    env.insert("FAKE_ENGINE_MODE", "train");
+    QProcess p;
+    start(p, env, false);
+    QVERIFY(p.waitForFinished(20000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p.exitCode() == 0, qPrintable(err));
+    QCOMPARE(QFileInfo(root_ + "/data/backup/train.backup").size(), kWeightsBytes);
 }
 
 void TstTrainingExecutable::endsAsTheEngineEnds_data()

@@ -82,11 +82,13 @@ int runTraining(const TrainArguments& args, const EngineChoice& engine)
         }
     }
     // Every weights file the engine saves is checked against the floats the
-    // description needs, counted as the detection server counts them.
+    // description needs, counted as the detection server counts them. What
+    // OpenCV would take to run the network is the server's limit, not the
+    // engine's.
     darknet_cfg::NetInfo net;
     {
         std::string why;
-        if (!darknet_cfg::analyse(cfgText, &net, &why)) {
+        if (!darknet_cfg::analyse(cfgText, &net, &why, darknet_cfg::Bounds::Weights)) {
             say(args.cfgFile + ": the size of its weights cannot be known: " + why);
             return 2;
         }
