@@ -59,18 +59,34 @@ struct Template {
     std::vector<int> headers; // section headers after [net]
 };
 
+// The test template of every model, as it is embedded: model name and text.
+std::vector<std::pair<QString, QString>> test_templates()
+{
+    std::vector<std::pair<QString, QString>> out;
+    const QDir root(QStringLiteral(NOMU_YOLO_CFG_DIR));
+    for (const QString& model : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        QFile f(root.filePath(model + "/yolo-test-template.cfg"));
+        if (f.open(QIODevice::ReadOnly))
+            out.emplace_back(model, QString::fromUtf8(f.readAll()));
+    }
+    return out;
+}
+
+// Fills a template's class count and detection filters for 2 classes, as
+// the trainer does.
+void fill_for_two_classes(const QString& model, QString* text)
+{
+    const bool region = model.startsWith(QLatin1String("V2"));
+    text->replace("@@@@", "2").replace("$$$$", region ? "35" : "21");
+}
+
 // The test template of every model, for 2 classes, at 32 x 32, each filter
 // count (but those of the detection layers, and at least 2 for the routes
 // that halve them) and depthwise group count divided by 16.
 std::vector<Template> templates()
 {
     std::vector<Template> out;
-    const QDir root(QStringLiteral(NOMU_YOLO_CFG_DIR));
-    for (const QString& model : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-        QFile f(root.filePath(model + "/yolo-test-template.cfg"));
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        QString text = QString::fromUtf8(f.readAll());
+    for (const auto& [model, text] : test_templates()) {
         // Depthwise groups (as many as the filters) shrink with them.
         static const QRegularExpression filters(QStringLiteral("^(filters|groups)=(\\d+)$"),
                                                 QRegularExpression::MultilineOption);
@@ -87,8 +103,7 @@ std::vector<Template> templates()
             at = m.capturedEnd();
         }
         shrunk += text.mid(at);
-        const bool region = model.startsWith(QLatin1String("V2"));
-        shrunk.replace("@@@@", "2").replace("$$$$", region ? "35" : "21");
+        fill_for_two_classes(model, &shrunk);
         shrunk.replace(QRegularExpression(QStringLiteral("^width=\\d+$"), QRegularExpression::MultilineOption),
                        "width=32");
         shrunk.replace(QRegularExpression(QStringLiteral("^height=\\d+$"), QRegularExpression::MultilineOption),
@@ -110,13 +125,8 @@ std::vector<Template> templates()
 std::vector<std::pair<QString, std::string>> full_size_templates()
 {
     std::vector<std::pair<QString, std::string>> out;
-    const QDir root(QStringLiteral(NOMU_YOLO_CFG_DIR));
-    for (const QString& model : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-        QFile f(root.filePath(model + "/yolo-test-template.cfg"));
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        QString text = QString::fromUtf8(f.readAll());
-        text.replace("@@@@", "2").replace("$$$$", model.startsWith(QLatin1String("V2")) ? "35" : "21");
+    for (auto [model, text] : test_templates()) {
+        fill_for_two_classes(model, &text);
         out.emplace_back(model, text.toStdString());
     }
     return out;

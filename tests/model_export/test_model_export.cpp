@@ -88,26 +88,6 @@ void answerFileDialogThenMessage(const QString& path, Seen* seen, QString* text)
     answerFileDialog(path, seen, [text]() { testsupport::clickNextMessageBox(QMessageBox::Ok, text); });
 }
 
-// Closes any message box shown while it lives and keeps its text: for steps
-// that must show none.
-class MessageWatch {
-public:
-    MessageWatch()
-    {
-        QObject::connect(&timer_, &QTimer::timeout, [this]() {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                texts << box->text();
-                box->done(QMessageBox::Ok);
-            }
-        });
-        timer_.start(10);
-    }
-    QStringList texts;
-
-private:
-    QTimer timer_;
-};
-
 } // namespace
 
 class ModelExport : public QObject {
@@ -402,7 +382,7 @@ void ModelExport::exportSlot()
     // Complete: no message.
     QVERIFY(writeSources(L_, 4));
     {
-        MessageWatch watch;
+        testsupport::MessageBoxWatch watch;
         answerFileDialog(D_, &seen);
         QMetaObject::invokeMethod(d_.get(), "on_pushButton_Export_clicked", Qt::DirectConnection);
         QCOMPARE(watch.texts, QStringList());
@@ -485,7 +465,7 @@ void ModelExport::browseTrainingFile()
 
     Seen seen;
     QString text;
-    MessageWatch watch;
+    testsupport::MessageBoxWatch watch;
     answerFileDialog(cancel ? QString() : chosen, &seen);
     QMetaObject::invokeMethod(d_.get(), "on_pushButton_Browse_Train_File_clicked", Qt::DirectConnection);
     text = watch.texts.join("|");

@@ -100,26 +100,6 @@ QString shownTexts(QWidget* dialog)
     return texts.join("\n");
 }
 
-// Closes every message box shown while it lives and keeps its text: for
-// steps that must show none (a box would wait for a person).
-class MessageWatch {
-public:
-    MessageWatch()
-    {
-        QObject::connect(&timer_, &QTimer::timeout, [this]() {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                texts << box->text();
-                box->done(QMessageBox::Ok);
-            }
-        });
-        timer_.start(10);
-    }
-    QStringList texts;
-
-private:
-    QTimer timer_;
-};
-
 QStringList pickerRows(LabelDialog& picker)
 {
     QStringList rows;
@@ -609,7 +589,7 @@ void Project::restoreShowsUnreadableGroundTruth()
         QVERIFY(QFile::copy(good, gt));
     }
 
-    MessageWatch watch;
+    testsupport::MessageBoxWatch watch;
     d_->restoreState(QJsonObject{{"prj_path", dir}, {"gt_path", gt}});
     QCOMPARE(watch.texts, QStringList());
     QCOMPARE(d_->frame_count, 2);

@@ -88,6 +88,17 @@ ModalWatch::ModalWatch()
     timer_.start(10);
 }
 
+MessageBoxWatch::MessageBoxWatch()
+{
+    QObject::connect(&timer_, &QTimer::timeout, [this]() {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            texts << box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    timer_.start(10);
+}
+
 namespace {
 
 // The exchange files are the same for every checkout on the machine: ctest's

@@ -48,6 +48,21 @@ private:
     QTimer timer_;
 };
 
+// Closes every message box shown while it lives (with Ok) and keeps its
+// text: for steps that must show no box. Other modal windows, such as a
+// file dialog the test answers itself, are left alone.
+class MessageBoxWatch {
+public:
+    MessageBoxWatch();
+    MessageBoxWatch(const MessageBoxWatch&) = delete;
+    MessageBoxWatch& operator=(const MessageBoxWatch&) = delete;
+
+    QStringList texts;
+
+private:
+    QTimer timer_;
+};
+
 // Saves the listed files, removes them for the test, and puts the saved
 // contents back (or removes what the test left) when destroyed. While any
 // guard lives the process holds a machine-wide lock, so test runs of several
