@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,8 +81,25 @@ int runProgram(const QString& program, const QStringList& args, QString* why)
     return code;
 }
 
+// The folder right under /tmp that holds the running test program, as
+// "/tmp/name" in `top` (a checkout cloned and built under /tmp), or false
+// when the program lies elsewhere. No allocation: it runs after a fork.
+bool treeUnderTmp(char (&top)[4096])
+{
+    const ssize_t n = ::readlink("/proc/self/exe", top, sizeof top - 1);
+    if (n <= 5 || std::strncmp(top, "/tmp/", 5) != 0)
+        return false;
+    top[n] = '\0';
+    if (char* slash = std::strchr(top + 5, '/'))
+        *slash = '\0';
+    return top[5] != '\0';
+}
+
 // Makes this thread's mount namespace its own, / private (no mount made from
 // here on propagates back through a shared /) and /tmp a tmpfs of its own.
+// A build tree under /tmp would vanish under the new tmpfs with the programs
+// the test starts: its top folder is bound back at its own path (through a
+// descriptor opened before the mount), the one entry the new /tmp holds.
 // Null on success, else the step that failed (errno tells why).
 const char* makePrivateTmp()
 {
@@ -89,8 +107,22 @@ const char* makePrivateTmp()
         return "unshare(CLONE_NEWNS)";
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return "making / private";
+    char top[4096];
+    int tree = -1;
+    if (treeUnderTmp(top) && (tree = ::open(top, O_PATH | O_DIRECTORY | O_CLOEXEC)) < 0)
+        return "opening the build tree under /tmp";
     if (::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777,size=64m") != 0)
         return "mounting a tmpfs on /tmp";
+    if (tree >= 0) {
+        char source[64];
+        std::snprintf(source, sizeof source, "/proc/self/fd/%d", tree);
+        const bool bound = ::mkdir(top, 0755) == 0 && ::mount(source, top, nullptr, MS_BIND | MS_REC, nullptr) == 0;
+        const int error_number = errno;
+        ::close(tree);
+        errno = error_number;
+        if (!bound)
+            return "binding the build tree back into the new /tmp";
+    }
     return nullptr;
 }
 

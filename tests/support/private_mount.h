@@ -17,7 +17,8 @@ enum class PrivateRun {
 };
 
 // Runs `work` in a forked child in a private mount namespace with a fresh
-// tmpfs on /tmp, and hands back the bytes it returns in *result (for the test
+// tmpfs on /tmp (empty, but for the top folder of a build tree that lies
+// under /tmp, bound back at its own path so that its programs can be run), and hands back the bytes it returns in *result (for the test
 // to compare: the child's files are gone with it). *why gets the reason when
 // the run is Unavailable or Failed.
 PrivateRun runInPrivateMountNamespace(const std::function<QByteArray()>& work, QByteArray* result, QString* why);
