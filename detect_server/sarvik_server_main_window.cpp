@@ -7,8 +7,8 @@
 #include "dialog_sarvik_v2.h"
 #include "exchange_check.h"
 #include "exchange_paths.h"
-#include "run_marker.h"
 #include "input_limits.h"
+#include "run_marker.h"
 #include "server_start.h"
 
 #include <QApplication>

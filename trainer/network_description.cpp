@@ -2,8 +2,8 @@
 
 #include "atomic_file.h"
 #include "bounded_input.h"
-#include "simplecrypt.h"
 #include "input_limits.h"
+#include "simplecrypt.h"
 
 #include <QByteArray>
 #include <QFile>

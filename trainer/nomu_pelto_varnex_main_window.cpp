@@ -6,8 +6,8 @@
 #include "dialog_varnex.h"
 #include "exchange_check.h"
 #include "exchange_files.h"
-#include "resources.h"
 #include "input_limits.h"
+#include "resources.h"
 
 #include <QApplication>
 #include <QCursor>

@@ -1,8 +1,8 @@
 #include "model_folder.h"
 
 #include "bounded_input.h"
-#include "simplecrypt.h"
 #include "input_limits.h"
+#include "simplecrypt.h"
 
 #include <QList>
 

@@ -9,12 +9,12 @@
 // [net] section of both descriptions, so they keep the same schedule.
 // Protected models are refused when values are to be set: their body is
 // enciphered.
+#include "input_limits.h"
 #include "network_check.h"
 #include "network_description.h"
 #include "resources.h"
 #include "text_util.h"
 #include "train_command.h"
-#include "input_limits.h"
 
 #include <QCoreApplication>
 #include <QString>

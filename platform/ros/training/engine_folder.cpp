@@ -1,9 +1,9 @@
 #include "engine_folder.h"
 
 #include "data_file.h"
+#include "input_limits.h"
 #include "label_decoding.h"
 #include "text_util.h"
-#include "input_limits.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -9,10 +9,10 @@
 #include "engine_folder.h"
 #include "engine_output.h"
 #include "engine_run.h"
+#include "input_limits.h"
 #include "network_check.h"
 #include "text_util.h"
 #include "train_arguments.h"
-#include "input_limits.h"
 
 #include <csignal>
 #include <cstdio>
